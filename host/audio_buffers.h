@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <utility>
 #include <vector>
 
 namespace vsthost {
@@ -14,6 +15,19 @@ public:
     ChannelBuffers(int channels, int frames, Sample fill = Sample(0))
         : frames_(frames), data_(static_cast<size_t>(channels), std::vector<Sample>(static_cast<size_t>(frames), fill)) {
         for (auto& channel : data_) pointers_.push_back(channel.data());
+    }
+    // A copy owns copies of the samples, and its pointers point at them.
+    ChannelBuffers(const ChannelBuffers& other) : frames_(other.frames_), data_(other.data_) {
+        for (auto& channel : data_) pointers_.push_back(channel.data());
+    }
+    ChannelBuffers& operator=(const ChannelBuffers& other) {
+        if (this != &other) {
+            ChannelBuffers copy(other);
+            std::swap(frames_, copy.frames_);
+            std::swap(data_, copy.data_);
+            std::swap(pointers_, copy.pointers_);
+        }
+        return *this;
     }
     Sample** pointers() { return pointers_.data(); }
     Sample* operator[](int channel) { return data_[static_cast<size_t>(channel)].data(); }

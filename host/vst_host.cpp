@@ -169,13 +169,14 @@ std::unique_ptr<Plugin> Plugin::create(const Module& module, Host& host, std::st
 
 Plugin::~Plugin() { close(); }
 
-void Plugin::close() {
-    if (effect_ == nullptr) return;
+VstIntPtr Plugin::close() {
+    if (effect_ == nullptr) return 0;
     AEffect* effect = effect_;
     effect_ = nullptr;
     effect->dispatcher(effect, effMainsChanged, 0, 0, nullptr, 0.0f);
-    effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
+    const VstIntPtr answer = effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
     unregisterEffect(effect);
+    return answer;
 }
 
 void Plugin::start(float sampleRate, VstInt32 blockSize) {

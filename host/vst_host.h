@@ -139,8 +139,9 @@ public:
 
     // Opens and switches the effect on, as a host does before processing.
     void start(float sampleRate = 44100.0f, VstInt32 blockSize = 512);
-    // Switches off and sends effClose; the record is gone afterwards.
-    void close();
+    // Switches off and sends effClose, answering what effClose answered (0
+    // when already closed); the record is gone afterwards.
+    VstIntPtr close();
     bool isOpen() const { return effect_ != nullptr; }
 
 private:

@@ -1,0 +1,162 @@
+// Mixing through the record's replacing process call, compared with the
+// worked examples and with the per-frame reference model.
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "abi_fixture.h"
+#include "support/reference_mixer.h"
+
+namespace {
+
+using abitest::Abi;
+using vsthost::AudioBuffers;
+
+// Bus sums may be added in any order and products grouped differently, so
+// samples agree to within float rounding of the values summed.
+void expectClose(float actual, float expected, const char* what, int output, int frame) {
+    const float tolerance = 5e-5f + 2e-6f * std::fabs(expected);
+    ASSERT_NEAR(actual, expected, tolerance) << what << ": output " << output << " frame " << frame;
+}
+
+TEST_F(Abi, DefaultsSumTheChannelsAndPassDirectOutputsThrough) {
+    constexpr int kFrames = 37;
+    AudioBuffers in(abitest::kInputs, kFrames), out(abitest::kOutputs, kFrames, 5.0f);
+    for (int k = 0; k < abitest::kInputs; ++k)
+        for (int i = 0; i < kFrames; ++i) in[k][i] = static_cast<float>(std::sin(0.1 * (k + 1) * (i + 1)));
+    plugin->processReplacing(in.pointers(), out.pointers(), kFrames);
+    for (int i = 0; i < kFrames; ++i) {
+        float left = 0.0f, right = 0.0f;
+        for (int c = 0; c < 16; ++c) {
+            left += in[2 * c][i];
+            right += in[2 * c + 1][i];
+            ASSERT_EQ(out[6 + 2 * c][i], in[2 * c][i]);
+            ASSERT_EQ(out[7 + 2 * c][i], in[2 * c + 1][i]);
+        }
+        expectClose(out[0][i], left, "main L", 0, i);
+        expectClose(out[1][i], right, "main R", 1, i);
+        for (int k = 2; k < 6; ++k) ASSERT_EQ(out[k][i], 0.0f);
+    }
+}
+
+TEST_F(Abi, WorkedExampleAwayFromTheDefaults) {
+    plugin->setParameter(0, 0.6f);   // Master Panpot
+    plugin->setParameter(2, 0.5f);   // Master Send 1
+    plugin->setParameter(12, 0.8f);  // Ch.03 Panpot
+    plugin->setParameter(13, 0.5f);  // Ch.03 Volume
+    plugin->setParameter(14, 0.3f);  // Ch.03 Send 1
+    AudioBuffers in(abitest::kInputs, 1), out(abitest::kOutputs, 1, 9.0f);
+    in[4][0] = 0.5f;
+    in[5][0] = -0.25f;
+    in[0][0] = 0.25f;
+    in[1][0] = 0.125f;
+    plugin->processReplacing(in.pointers(), out.pointers(), 1);
+    const struct {
+        int output;
+        float value;
+    } expected[] = {{0, 0.264f}, {1, -0.035f}, {2, 0.0768f}, {3, -0.192f}, {4, 0.0f},   {5, 0.0f},
+                    {6, 0.2f},   {7, 0.125f},  {8, 0.0f},    {9, 0.0f},    {10, 0.064f}, {11, -0.16f}};
+    for (const auto& e : expected) EXPECT_NEAR(out[e.output][0], e.value, 1e-6f) << "output " << e.output;
+    for (int k = 12; k < abitest::kOutputs; ++k) EXPECT_EQ(out[k][0], 0.0f) << "output " << k;
+}
+
+TEST_F(Abi, ChannelAndMasterLevelsReachTheRightOutputs) {
+    AudioBuffers in(abitest::kInputs, 4, 0.5f), out(abitest::kOutputs, 4);
+    plugin->setParameter(9, 0.0f);        // Ch.02 Volume: main and direct silent
+    plugin->setParameter(10, 0.78125f);   // Ch.02 Send 1 at unity, whatever the volume
+    plugin->processReplacing(in.pointers(), out.pointers(), 4);
+    EXPECT_EQ(out[8][0], 0.0f);
+    EXPECT_EQ(out[9][0], 0.0f);
+    EXPECT_FLOAT_EQ(out[2][0], 0.5f);
+    EXPECT_FLOAT_EQ(out[3][0], 0.5f);
+    EXPECT_FLOAT_EQ(out[0][0], 15 * 0.5f);
+
+    plugin->setParameter(1, 0.0f);  // Master Volume silences main and direct outputs, not sends
+    plugin->processReplacing(in.pointers(), out.pointers(), 4);
+    EXPECT_EQ(out[0][3], 0.0f);
+    EXPECT_EQ(out[1][3], 0.0f);
+    for (int k = 6; k < abitest::kOutputs; ++k) EXPECT_EQ(out[k][3], 0.0f);
+    EXPECT_FLOAT_EQ(out[2][3], 0.5f);
+}
+
+TEST_F(Abi, FrameCountsBelowOneTouchNothing) {
+    AudioBuffers in(abitest::kInputs, 8, 1.0f), out(abitest::kOutputs, 8, 3.0f);
+    vsthost::EventList events;
+    events.controlChange(0, 0, 118, 0);
+    plugin->processEvents(events);
+    host.clearCalls();
+    for (VstInt32 frames : {0, -1, -4096, -2147483647 - 1}) plugin->processReplacing(in.pointers(), out.pointers(), frames);
+    for (int k = 0; k < abitest::kOutputs; ++k)
+        for (int i = 0; i < 8; ++i) ASSERT_EQ(out[k][i], 3.0f);
+    EXPECT_EQ(plugin->getParameter(1), 0.25f) << "no event applied";
+    EXPECT_EQ(host.callCount(), 0u);
+}
+
+TEST_F(Abi, NullBufferArraysDoNothing) {
+    AudioBuffers in(abitest::kInputs, 8, 1.0f), out(abitest::kOutputs, 8, 3.0f);
+    plugin->processReplacing(nullptr, out.pointers(), 8);
+    plugin->processReplacing(in.pointers(), nullptr, 8);
+    plugin->processReplacing(nullptr, nullptr, 8);
+    for (int k = 0; k < abitest::kOutputs; ++k) ASSERT_EQ(out[k][0], 3.0f);
+}
+
+void randomSettings(std::mt19937& rng, vsthost::Plugin& plugin, reference::Mixer& model) {
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+    std::bernoulli_distribution change(0.6);
+    for (int index = 0; index < abitest::kParams; ++index)
+        if (change(rng)) {
+            const float v = unit(rng);
+            plugin.setParameter(index, v);
+            model.params[index] = v;
+        }
+}
+
+// Randomized settings, block sizes from 1 to 4096 frames, in-place and
+// out-of-place, pre-filled outputs: every sample matches the model.
+TEST_F(Abi, MatchesThePerFrameModelOnRandomSettingsAndBlocks) {
+    std::mt19937 rng(20261208);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+    std::uniform_int_distribution<int> blockSize(1, 4096);
+    reference::Mixer model;
+    for (int round = 0; round < 40; ++round) {
+        randomSettings(rng, *plugin, model);
+        const int frames = round < 4 ? (round == 0 ? 1 : round == 1 ? 4096 : round == 2 ? 31 : 33) : blockSize(rng);
+        AudioBuffers in(abitest::kInputs, frames), expected(abitest::kOutputs, frames);
+        for (int k = 0; k < abitest::kInputs; ++k)
+            for (int i = 0; i < frames; ++i) in[k][i] = signal(rng);
+        model.process(in.pointers(), expected.pointers(), frames);
+
+        const bool inPlace = round % 3 == 1;
+        AudioBuffers out(abitest::kOutputs, frames, 1e30f);
+        AudioBuffers work = in;  // in-place runs overwrite their inputs
+        if (inPlace)
+            for (int k = 0; k < abitest::kInputs; ++k) out.alias(k, work[k]);  // outputs 0..31 over inputs 0..31
+        plugin->processReplacing(work.pointers(), out.pointers(), frames);
+        for (int k = 0; k < abitest::kOutputs; ++k)
+            for (int i = 0; i < frames; ++i) {
+                const float actual = out.pointers()[k][i];
+                expectClose(actual, expected[k][i], inPlace ? "in place" : "separate", k, i);
+            }
+        if (!inPlace) {
+            for (int k = 0; k < abitest::kInputs; ++k)
+                for (int i = 0; i < frames; ++i) ASSERT_EQ(work[k][i], in[k][i]) << "input written";
+        }
+    }
+}
+
+TEST_F(Abi, DirectOutputOverItsOwnInputEqualsSeparateBuffers) {
+    plugin->setParameter(4, 0.2f);
+    plugin->setParameter(5, 0.6f);
+    AudioBuffers in(abitest::kInputs, 100), out(abitest::kOutputs, 100);
+    for (int k = 0; k < abitest::kInputs; ++k)
+        for (int i = 0; i < 100; ++i) in[k][i] = static_cast<float>((k - 16) * 0.03 + i * 0.001);
+    plugin->processReplacing(in.pointers(), out.pointers(), 100);
+    AudioBuffers shared = in;
+    AudioBuffers out2(abitest::kOutputs, 100);
+    out2.alias(6, shared[0]);
+    plugin->processReplacing(shared.pointers(), out2.pointers(), 100);
+    for (int k = 0; k < abitest::kOutputs; ++k)
+        for (int i = 0; i < 100; ++i) ASSERT_EQ(out2.pointers()[k][i], out[k][i]) << k << "," << i;
+}
+
+}  // namespace

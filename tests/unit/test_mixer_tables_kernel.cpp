@@ -1,0 +1,164 @@
+// The mixer's tables and its pure kernel, on plain arrays.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "mixer/mix_kernel.h"
+#include "mixer/tables.h"
+
+using namespace tarnvale;
+
+namespace {
+
+TEST(Tables, ControllerMapRoundTripsAndLeavesTheRestUnmapped) {
+    const struct {
+        int controller;
+        int parameter;
+    } known[] = {{119, 0}, {118, 1}, {115, 4}, {102, 17}, {90, 18}, {85, 23}, {63, 24},
+                 {39, 48}, {37, 49}, {33, 53}, {31, 54}, {20, 65}, {15, 66}, {14, 67}};
+    for (const auto& k : known) {
+        EXPECT_EQ(kParameterForController[k.controller], k.parameter) << "controller " << k.controller;
+        EXPECT_EQ(kControllerForParameter[k.parameter], k.controller);
+    }
+    std::set<int> unmapped;
+    for (int cc = 0; cc < 256; ++cc)
+        if (kParameterForController[cc] == kNoParameter) unmapped.insert(cc);
+        else EXPECT_EQ(kControllerForParameter[kParameterForController[cc]], cc);
+    // 0..13, 16..19, 32, 38, 64..84, 91..101, 120..127, and every byte above 127.
+    std::set<int> expected;
+    for (int cc = 0; cc < 256; ++cc)
+        if (cc <= 13 || (cc >= 16 && cc <= 19) || cc == 32 || cc == 38 || (cc >= 64 && cc <= 84) ||
+            (cc >= 91 && cc <= 101) || cc >= 120)
+            expected.insert(cc);
+    EXPECT_EQ(unmapped, expected);
+    EXPECT_EQ(256 - unmapped.size(), 68u);
+}
+
+TEST(Tables, ControllerValues) {
+    const struct {
+        uint8_t v;
+        float value;
+    } cases[] = {{0, 0.0f}, {1, 0.0078125f}, {64, 0.5f}, {126, 0.984375f}, {127, 1.0f}, {128, 1.0f}, {255, 1.9921875f}};
+    for (const auto& c : cases) EXPECT_EQ(controllerValue(c.v), c.value) << int(c.v);
+}
+
+TEST(Tables, NamesDefaultsAndPins) {
+    EXPECT_STREQ(kParameterNames[0], "Master Panpot");
+    EXPECT_STREQ(kParameterNames[3], "Master Send 2");
+    EXPECT_STREQ(kParameterNames[37], "Ch.09 Volume");
+    EXPECT_STREQ(kParameterNames[67], "Ch.16 Send 2");
+    for (int i = 4; i < kNumParams; ++i) {
+        const std::string name = kParameterNames[i];
+        char strip[8];
+        std::snprintf(strip, sizeof strip, "Ch.%02d ", stripOf(i));
+        EXPECT_EQ(name.substr(0, 6), strip) << i;
+        EXPECT_EQ(name.size(), 12u) << name;
+    }
+    EXPECT_EQ(defaultValue(0), 0.5f);
+    EXPECT_EQ(defaultValue(1), 0.25f);
+    EXPECT_EQ(defaultValue(65), 0.78125f);
+    EXPECT_EQ(defaultValue(66), 0.0f);
+    EXPECT_STREQ(kInputPinLabels[0], "01-1 Ch.01 L");
+    EXPECT_STREQ(kInputPinLabels[31], "16-2 Ch.16 R");
+    EXPECT_STREQ(kOutputPinLabels[5], "Send 2 R");
+    EXPECT_STREQ(kOutputPinLabels[6], "Ch.01 L");
+    EXPECT_STREQ(kOutputPinLabels[37], "Ch.16 R");
+}
+
+void defaults(float (&p)[kNumParams]) {
+    for (int i = 0; i < kNumParams; ++i) p[i] = defaultValue(i);
+}
+
+TEST(Kernel, GainsAtTheLawsCorners) {
+    const struct {
+        const char* what;
+        float masterPan, pan, volume, masterVolume;
+        float effective, mainLeft, mainRight;
+    } cases[] = {
+        {"defaults: centre, unity", 0.5f, 0.5f, 0.78125f, 0.25f, 0.5f, 1.0f, 1.0f},
+        {"pan right clamps at 1", 1.0f, 1.0f, 0.78125f, 0.25f, 1.0f, 0.0f, 1.0f},
+        {"pan left clamps at 0", 0.0f, 0.0f, 0.78125f, 0.25f, 0.0f, 1.0f, 0.0f},
+        {"pan 0.75: no boost, no centre cut", 0.5f, 0.75f, 0.78125f, 0.25f, 0.75f, 0.5f, 1.0f},
+        {"both levels at 1: 5.12", 0.5f, 0.5f, 1.0f, 1.0f, 0.5f, 5.12f, 5.12f},
+        {"volume 0 silences", 0.5f, 0.5f, 0.0f, 0.25f, 0.5f, 0.0f, 0.0f},
+        {"out-of-range pan clamps", 0.5f, -3.0f, 0.78125f, 0.25f, 0.0f, 1.0f, 0.0f},
+    };
+    for (const auto& c : cases) {
+        float p[kNumParams];
+        defaults(p);
+        p[0] = c.masterPan;
+        p[1] = c.masterVolume;
+        p[paramIndex(5, kPan)] = c.pan;
+        p[paramIndex(5, kVolume)] = c.volume;
+        MixGains g;
+        computeGains(p, g);
+        EXPECT_EQ(g.effectivePan[4], c.effective) << c.what;
+        EXPECT_FLOAT_EQ(g.feed[kMainLeft][4], c.mainLeft) << c.what;
+        EXPECT_FLOAT_EQ(g.feed[kMainRight][4], c.mainRight) << c.what;
+    }
+}
+
+TEST(Kernel, SendsArePreFaderAndFollowTheirMasterLevel) {
+    float p[kNumParams];
+    defaults(p);
+    p[paramIndex(2, kVolume)] = 0.0f;
+    p[paramIndex(2, kSend1)] = 0.78125f;
+    p[paramIndex(2, kSend2)] = 0.390625f;
+    p[3] = 0.5f;  // master send 2 doubles
+    MixGains g;
+    computeGains(p, g);
+    EXPECT_EQ(g.feed[kMainLeft][1], 0.0f);
+    EXPECT_EQ(g.feed[kSend1Left][1], 1.0f);
+    EXPECT_EQ(g.feed[kSend1Right][1], 1.0f);
+    EXPECT_EQ(g.feed[kSend2Left][1], 1.0f);
+    EXPECT_EQ(g.feed[kSend1Left][0], 0.0f);
+}
+
+TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
+    constexpr int kFrames = 200;  // several passes of the kernel
+    std::vector<std::vector<float>> in(kNumInputs, std::vector<float>(kFrames));
+    for (int k = 0; k < kNumInputs; ++k)
+        for (int i = 0; i < kFrames; ++i) in[k][i] = static_cast<float>((k + 1) * 0.01 + i * 0.001);
+    std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(kFrames, 9.0f));
+    std::vector<const float*> ip;
+    std::vector<float*> op;
+    for (auto& v : in) ip.push_back(v.data());
+    for (auto& v : out) op.push_back(v.data());
+    float p[kNumParams];
+    defaults(p);
+    MixGains g;
+    computeGains(p, g);
+    mixFrames(ip.data(), op.data(), 10, 150, g);
+    for (int k = 0; k < kNumOutputs; ++k) {
+        EXPECT_EQ(out[k][9], 9.0f);
+        EXPECT_EQ(out[k][160], 9.0f);
+    }
+    for (int i = 10; i < 160; ++i) {
+        float left = 0.0f;
+        for (int c = 0; c < kNumChannels; ++c) left += in[2 * c][i];
+        EXPECT_FLOAT_EQ(out[0][i], left);
+        EXPECT_EQ(out[6][i], in[0][i]);
+        EXPECT_EQ(out[37][i], in[31][i]);
+        EXPECT_EQ(out[2][i], 0.0f);
+    }
+
+    // Every output aliasing an input (six buses over channels 1..3's inputs,
+    // direct pairs over their own channel's inputs): same result.
+    std::vector<std::vector<float>> inplace = in;
+    std::vector<float*> alias(kNumOutputs);
+    std::vector<const float*> aliasIn;
+    for (auto& v : inplace) aliasIn.push_back(v.data());
+    for (int k = 0; k < 6; ++k) alias[k] = inplace[k].data();
+    for (int k = 6; k < kNumOutputs; ++k) alias[k] = (k - 6 < 6) ? out[k].data() : inplace[k - 6].data();
+    mixFrames(aliasIn.data(), alias.data(), 10, 150, g);
+    for (int i = 10; i < 160; ++i) {
+        EXPECT_EQ(alias[0][i], out[0][i]);
+        EXPECT_EQ(alias[5][i], out[5][i]);
+        EXPECT_EQ(alias[20][i], out[20][i]);
+    }
+}
+
+}  // namespace
