@@ -239,8 +239,7 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement) {
 
 bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from) {
     if (from == nullptr || to == nullptr) return false;
-    std::strncpy(to->name, from->name, 63);
-    to->name[63] = '\0';
+    vst_strncpy(to->name, from->name, sizeof to->name - 1);  // at most 63 characters, byte 63 zero
     to->type = from->type;
     to->azimuth = from->azimuth;
     to->elevation = from->elevation;

@@ -2,7 +2,6 @@
 
 #include <cfloat>
 #include <cmath>
-#include <cstring>
 
 namespace numtext {
 
@@ -11,8 +10,9 @@ namespace {
 constexpr int kBudget = 8;  // sign, integer digits, point and fraction
 
 void copyText(const char* text, char (&out)[kMaxText]) {
-    std::strncpy(out, text, kMaxText - 1);
-    out[kMaxText - 1] = '\0';
+    int i = 0;
+    for (; i < kMaxText - 1 && text[i] != '\0'; ++i) out[i] = text[i];
+    out[i] = '\0';
 }
 
 // The digit of a value in [0, 10): truncated, never out of the int range.

@@ -52,7 +52,7 @@ TEST(Tables, NamesDefaultsAndPins) {
     EXPECT_STREQ(kParameterNames[67], "Ch.16 Send 2");
     for (int i = 4; i < kNumParams; ++i) {
         const std::string name = kParameterNames[i];
-        char strip[8];
+        char strip[32];
         std::snprintf(strip, sizeof strip, "Ch.%02d ", stripOf(i));
         EXPECT_EQ(name.substr(0, 6), strip) << i;
         EXPECT_EQ(name.size(), 12u) << name;

@@ -1,0 +1,20 @@
+# Debian packages the build, tests and tools need; sourced by the other scripts.
+# Installs what is missing when run as root (or through sudo when available).
+TARNVALE_PACKAGES=(
+  cmake make g++ binutils pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  libcli11-dev libsndfile1-dev libsmf-dev
+)
+
+ensure_packages() {
+  local missing=()
+  for p in "${TARNVALE_PACKAGES[@]}" "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+}
