@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Builds Tarnvale and shows what a host sees of it: identity, capabilities,
-# pins and the generic parameter panel.
+# Builds Tarnvale and runs the demo: sixteen built-in stems mixed through the
+# plug-in with a few settings and a controller sweep, written to demo-out/
+# (or the folder given) with a level table and a level plot.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build -j"$(nproc)"
-./build/tarnvale-host info "$@"
+./build/tarnvale-host demo "$@"

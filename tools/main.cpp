@@ -6,7 +6,9 @@
 #include <iostream>
 #include <string>
 
+#include "demo.h"
 #include "info.h"
+#include "render.h"
 
 namespace {
 
@@ -23,15 +25,52 @@ std::string defaultModule() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"tarnvale-host: load a VST 2.4 effect and show what a host sees"};
+    CLI::App app{"tarnvale-host: render audio through Tarnvale (or any VST 2.4 effect) from the command line"};
     app.require_subcommand(1);
 
     std::string infoModule = defaultModule();
     auto* info = app.add_subcommand("info", "identity, capabilities, pins and parameter panel of an effect");
     info->add_option("PLUGIN", infoModule, "effect module (default: the tarnvale.so beside this tool)");
 
-    CLI11_PARSE(app, argc, argv);
+    tools::RenderOptions render;
+    render.pluginPath = defaultModule();
+    auto* renderCmd = app.add_subcommand("render", "render audio files through the effect");
+    renderCmd->add_option("PLUGIN", render.pluginPath, "effect module (default: the tarnvale.so beside this tool)");
+    renderCmd->add_option("--in", render.inputs, "N=FILE: feed a mono or stereo file to channel N (1..16)")
+        ->required()
+        ->type_name("N=FILE");
+    renderCmd->add_option("--out", render.outDir, "folder for the rendered files")->required()->type_name("DIR");
+    renderCmd->add_option("--block", render.blockSize, "frames per process call")->capture_default_str();
+    renderCmd->add_option("--rate", render.sampleRate, "sample rate; must match the inputs'");
+    renderCmd->add_option("--format", render.format, "wav, flac or aiff (default: the inputs' format)");
+    renderCmd->add_option("--tail", render.tailSeconds, "seconds rendered after the longest input ends");
+    renderCmd->add_flag("--all", render.allOutputs, "write every channel's output, also those without input");
+    renderCmd->add_option("--set", render.settings, "NAME=VALUE: set a parameter by name or index, 0..1 or with unit")
+        ->type_name("NAME=VALUE");
+    renderCmd->add_option("--midi", render.midiFile, "standard MIDI file played into the effect")->type_name("FILE.mid");
+    renderCmd->add_option("--plot", render.plotPath, "draw every output's level over time")->type_name("FILE.svg");
+
+    std::string demoDir = "demo-out";
+    std::string demoModule = defaultModule();
+    auto* demo = app.add_subcommand("demo", "render sixteen built-in stems through Tarnvale");
+    demo->add_option("DIR", demoDir, "output folder")->capture_default_str();
+    demo->add_option("--plugin", demoModule, "effect module (default: the tarnvale.so beside this tool)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::cout << app.help();
+        return 0;
+    } catch (const CLI::CallForAllHelp&) {
+        std::cout << app.help("", CLI::AppFormatMode::All);
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        std::cerr << "tarnvale-host: " << e.what() << '\n';
+        return tools::kExitUsage;
+    }
 
     if (info->parsed()) return tools::printInfo(infoModule, std::cout, std::cerr);
-    return 1;
+    if (renderCmd->parsed()) return tools::runRender(render, std::cout, std::cerr);
+    if (demo->parsed()) return tools::runDemo(demoModule, demoDir, std::cout, std::cerr);
+    return tools::kExitUsage;
 }

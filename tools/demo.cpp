@@ -1,0 +1,144 @@
+#include "demo.h"
+
+#include <sndfile.h>
+
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+
+#include "render.h"
+
+namespace tools {
+
+namespace {
+
+constexpr int kRate = 44100;
+constexpr double kSeconds = 3.0;
+constexpr double kTwoPi = 6.283185307179586;
+
+// A small deterministic noise source, so the demo renders the same every time.
+struct Noise {
+    uint32_t state = 1865;
+    float lowLeft = 0.0f, lowRight = 0.0f;  // state of the filtered-noise stem
+    float next() {
+        state = state * 1664525u + 1013904223u;
+        return static_cast<float>(state >> 8) / 8388608.0f - 1.0f;
+    }
+};
+
+using Voice = std::function<void(double t, Noise& noise, float& left, float& right)>;
+
+double sine(double hz, double t) { return std::sin(kTwoPi * hz * t); }
+
+// Sixteen distinct stems: tones, noise and pulses, each with its own place.
+const Voice kVoices[16] = {
+    [](double t, Noise&, float& l, float& r) { l = r = static_cast<float>(0.20 * sine(55, t) + 0.05 * sine(110, t)); },
+    [](double t, Noise&, float& l, float& r) {
+        const double trem = 0.5 + 0.5 * sine(5, t);
+        l = r = static_cast<float>(0.12 * trem * sine(220, t));
+    },
+    [](double t, Noise&, float& l, float& r) {
+        double v = 0;
+        for (int k = 1; k <= 9; k += 2) v += sine(330.0 * k, t) / k;  // a soft square
+        l = r = static_cast<float>(0.08 * v);
+    },
+    [](double t, Noise&, float& l, float& r) {
+        double v = 0;
+        for (int k = 1; k <= 8; ++k) v += sine(440.0 * k, t) / k;  // a soft saw
+        l = static_cast<float>(0.06 * v);
+        r = static_cast<float>(0.05 * v);
+    },
+    [](double t, Noise& n, float& l, float& r) {
+        const double gate = std::fmod(t, 0.5) < 0.1 ? 1.0 : 0.0;  // noise bursts
+        l = static_cast<float>(0.10 * gate * n.next());
+        r = static_cast<float>(0.10 * gate * n.next());
+    },
+    [](double, Noise& n, float& l, float& r) {
+        n.lowLeft += 0.05f * (n.next() - n.lowLeft);  // gently filtered noise
+        n.lowRight += 0.05f * (n.next() - n.lowRight);
+        l = 0.4f * n.lowLeft;
+        r = 0.4f * n.lowRight;
+    },
+    [](double t, Noise&, float& l, float& r) {
+        const double beat = std::fmod(t, 0.5);  // a kick: falling sine, decaying
+        const double phase = kTwoPi * (50.0 * beat + 60.0 * (1.0 - std::exp(-beat * 30.0)) / 30.0);
+        l = r = static_cast<float>(0.30 * std::exp(-beat * 12.0) * std::sin(phase));
+    },
+    [](double t, Noise& n, float& l, float& r) {
+        const double tick = std::fmod(t + 0.125, 0.25);  // off-beat hats
+        const double env = std::exp(-tick * 80.0);
+        l = static_cast<float>(0.08 * env * n.next());
+        r = static_cast<float>(0.08 * env * n.next());
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = r = static_cast<float>(0.05 * (sine(261.63, t) + sine(329.63, t) + sine(392.0, t)));  // a chord
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = r = static_cast<float>(0.10 * std::sin(kTwoPi * 180 * t + 2.0 * sine(90, t)));  // FM
+    },
+    [](double t, Noise&, float& l, float& r) {
+        const double side = sine(1, t);  // ping-pong between the sides
+        const double tone = 0.12 * sine(587.33, t);
+        l = static_cast<float>(tone * (0.5 + 0.5 * side));
+        r = static_cast<float>(tone * (0.5 - 0.5 * side));
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = r = static_cast<float>(0.12 * (t / kSeconds) * sine(659.25, t));  // a swell
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = r = std::fmod(t * 880.0, 1.0) < 0.1 ? 0.06f : -0.006f;  // narrow pulse train
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = static_cast<float>(0.08 * sine(440.0, t));  // beating pair, one per side
+        r = static_cast<float>(0.08 * sine(443.0, t));
+    },
+    [](double t, Noise&, float& l, float& r) {
+        const double f0 = 200, f1 = 2000;  // a chirp
+        const double phase = kTwoPi * (f0 * t + (f1 - f0) * t * t / (2 * kSeconds));
+        l = r = static_cast<float>(0.07 * std::sin(phase));
+    },
+    [](double t, Noise&, float& l, float& r) {
+        l = r = std::fmod(t, 0.75) < 1.0 / kRate ? 0.5f : 0.0f;  // clicks
+    },
+};
+
+}  // namespace
+
+int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostream& out, std::ostream& err) {
+    RenderPlan plan;
+    plan.pluginPath = pluginPath;
+    plan.sampleRate = kRate;
+    plan.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    plan.blockSize = 512;
+    plan.tailSeconds = 0.25;
+    plan.outDir = outDir;
+    plan.plotPath = (std::filesystem::path(outDir) / "levels.svg").string();
+    const auto frames = static_cast<size_t>(kSeconds * kRate);
+    Noise noise;
+    for (int c = 0; c < 16; ++c) {
+        StereoSource s;
+        s.channel = c + 1;
+        s.left.resize(frames);
+        s.right.resize(frames);
+        for (size_t i = 0; i < frames; ++i) kVoices[c](static_cast<double>(i) / kRate, noise, s.left[i], s.right[i]);
+        plan.sources.push_back(std::move(s));
+    }
+    plan.settings = {"Master Volume=70%", "Ch.01 Volume=110%", "Ch.02 Panpot=0.25", "Ch.04 Panpot=0.8",
+                     "Ch.05 Send 1=100%", "Ch.08 Send 1=60%",  "Ch.09 Send 2=80%",  "Ch.11 Send 2=100%",
+                     "Master Send 2=50%"};
+    // The controller sweep: Ch.10's pan from left to right and back, and
+    // Ch.11's volume faded in, one controller message every 512 frames.
+    for (size_t f = 0; f < frames; f += 512) {
+        const double x = static_cast<double>(f) / static_cast<double>(frames);
+        const auto pan = static_cast<uint8_t>(std::lround(127.0 * (x < 0.5 ? 2 * x : 2 - 2 * x)));
+        const auto fade = static_cast<uint8_t>(std::lround(100.0 * x));
+        plan.events.push_back({static_cast<int64_t>(f), {0xB0, 47, pan}});
+        plan.events.push_back({static_cast<int64_t>(f + 256), {0xB0, 42, fade}});
+    }
+    out << "Tarnvale demo: 16 stems of " << kSeconds << " s, a pan sweep on Ch.10 (controller 47) and a fade-in on Ch.11 "
+        << "(controller 42)\n";
+    return executePlan(plan, out, err);
+}
+
+}  // namespace tools

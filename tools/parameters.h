@@ -1,0 +1,28 @@
+// --set NAME=VALUE: finding a parameter by name or index and a value as
+// 0..1 or as the panel shows it, using only the effect's own texts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/vst_host.h"
+
+namespace tools {
+
+struct ParameterSetting {
+    VstInt32 index = -1;
+    float value = 0.0f;
+};
+
+// Resolves "NAME=VALUE" against the effect: NAME is a parameter's exact name
+// or its index; VALUE is 0..1, or a number followed by the parameter's unit
+// ("64%"), read as the panel shows it. False with a one-line reason.
+bool resolveSetting(vsthost::Plugin& plugin, const std::string& spec, ParameterSetting& setting, std::string& error);
+
+// The names closest to a mistyped one, nearest first.
+std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string& name, size_t count = 3);
+
+// "Ch.03 Volume = 64.00 %": the effect's own name, value text and unit.
+std::string describeParameter(vsthost::Plugin& plugin, VstInt32 index);
+
+}  // namespace tools
