@@ -52,7 +52,10 @@ MyMixerVST::MyMixerVST(audioMasterCallback audioMaster)
       midiEvents{},
       midiReadPosition(0),
       framesSinceQueued(0),
+      parameterGeneration(0),
+      mixedGeneration(0),
       mix{},
+      kernel(selectedKernel().kernel),
       lastCcParameter(kNoParameter),
       lastCcValue(0.0f) {
     effectRecord.numInputs = kNumInputs;
@@ -60,12 +63,17 @@ MyMixerVST::MyMixerVST(audioMasterCallback audioMaster)
     effectRecord.uniqueID = kUniqueID;
     effectRecord.flags &= ~effFlagsIsSynth;
     effectRecord.flags |= effFlagsCanReplacing;
-    for (int index = 0; index < kNumParams; ++index)
+    for (int index = 0; index < kNumParams; ++index) {
+        mixedParameters[index] = defaultValue(index);
         parameters[index].store(defaultValue(index), std::memory_order_relaxed);
+    }
+    computeGains(mixedParameters, mix);
 }
 
 void MyMixerVST::setParameter(VstInt32 index, float value) {
-    if (isParameterIndex(index)) parameters[index].store(value, std::memory_order_relaxed);
+    if (!isParameterIndex(index)) return;
+    parameters[index].store(value, std::memory_order_relaxed);
+    parameterGeneration.fetch_add(1, std::memory_order_release);
 }
 
 float MyMixerVST::getParameter(VstInt32 index) {
@@ -106,28 +114,64 @@ void MyMixerVST::applyQueuedEvent() {
     lastCcParameter = kParameterForController[event.data1];
     if (lastCcParameter == kNoParameter) return;
     lastCcValue = controllerValue(event.data2);
+    const uint32_t before = parameterGeneration.load(std::memory_order_relaxed);
     setParameterAutomated(lastCcParameter, lastCcValue);
+    // When this was the only write since the gains were made, take it
+    // directly instead of rescanning the whole store.
+    if (mixedGeneration == before && parameterGeneration.load(std::memory_order_acquire) == before + 1) {
+        mixedGeneration = before + 1;
+        takeChange(lastCcParameter, lastCcValue);
+    }
+}
+
+void MyMixerVST::takeChange(int index, float value) {
+    mixedParameters[index] = value;
+    if (stripOf(index) == 0)
+        computeGains(mixedParameters, mix);  // the master strip reaches every channel
+    else
+        computeChannelGains(mixedParameters, stripOf(index) - 1, mix);
+}
+
+void MyMixerVST::refreshGains() {
+    const uint32_t generation = parameterGeneration.load(std::memory_order_acquire);
+    if (generation == mixedGeneration) return;
+    mixedGeneration = generation;
+    bool master = false;
+    uint32_t changedChannels = 0;
+    for (int index = 0; index < kNumParams; ++index) {
+        const float value = parameters[index].load(std::memory_order_relaxed);
+        if (std::memcmp(&value, &mixedParameters[index], sizeof value) == 0) continue;
+        mixedParameters[index] = value;
+        if (stripOf(index) == 0)
+            master = true;
+        else
+            changedChannels |= 1u << (stripOf(index) - 1);
+    }
+    if (master) {
+        computeGains(mixedParameters, mix);
+        return;
+    }
+    for (int c = 0; c < kNumChannels; ++c)
+        if ((changedChannels & (1u << c)) != 0) computeChannelGains(mixedParameters, c, mix);
 }
 
 void MyMixerVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     if (inputs == nullptr || outputs == nullptr || sampleFrames < 1) return;
-    float snapshot[kNumParams];
     for (int32_t frame = 0; frame < sampleFrames;) {
         // At most one event per frame, applied before the frame's gains.
         if (midiEventCount > 0 && dueFrameOfNextEvent() <= frame) applyQueuedEvent();
 
-        int64_t end = frame + kMaxRunFrames < sampleFrames ? frame + kMaxRunFrames : sampleFrames;
+        int64_t end = static_cast<int64_t>(frame) + kMaxRunFrames;
+        if (end > sampleFrames) end = sampleFrames;
         if (midiEventCount > 0) {
             int64_t due = dueFrameOfNextEvent();
             if (due <= frame) due = frame + 1;
             if (due < end) end = due;
         }
 
-        for (int index = 0; index < kNumParams; ++index)
-            snapshot[index] = parameters[index].load(std::memory_order_relaxed);
-        computeGains(snapshot, mix);
+        refreshGains();
         const auto run = static_cast<int32_t>(end - frame);
-        mixFrames(inputs, outputs, frame, run, mix);
+        kernel(inputs, outputs, frame, run, mix);
         frame += run;
     }
     framesSinceQueued += sampleFrames;

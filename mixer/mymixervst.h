@@ -65,6 +65,11 @@ private:
     // audio thread: frame (within the current block) at which the event at
     // the read position falls due.
     int64_t dueFrameOfNextEvent() const;
+    // audio thread: brings the gains up to the parameter store, recomputing
+    // only the channels whose strip (or the master strip) changed.
+    void refreshGains();
+    // audio thread: takes one changed value into the gains.
+    void takeChange(int index, float value);
 
     // The MIDI queue, read in list order. Events that a block could not apply
     // stay queued for the next block, their offsets counted from the block
@@ -75,11 +80,17 @@ private:
     int64_t framesSinceQueued;
 
     // The parameter store: single 32-bit values, written and read whole from
-    // any thread.
+    // any thread. Every write then advances the generation, which the audio
+    // thread checks before each run of frames.
     std::atomic<float> parameters[tarnvale::kNumParams];
+    std::atomic<uint32_t> parameterGeneration;
 
-    // Gains of the latest run of frames, effective pans included.
+    // The values the gains were computed from, the generation they reflect,
+    // and the gains of the current run of frames, effective pans included.
+    float mixedParameters[tarnvale::kNumParams];
+    uint32_t mixedGeneration;
     tarnvale::MixGains mix;
+    tarnvale::MixKernel kernel;  // the widest this processor runs
 
     VstInt32 lastCcParameter;  // parameter of the last control change taken, or 255
     float lastCcValue;         // value last sent by a mapped control change
