@@ -43,18 +43,18 @@ void computeGains(const float (&params)[kNumParams], MixGains& gains) {
 }
 
 const KernelInfo kKernels[3] = {
-    {KernelIsa::portable, "portable", mixFramesPortable},
+    {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace},
 #if TARNVALE_X86_KERNELS
-    {KernelIsa::avx2, "avx2", mixFramesAvx2},
-    {KernelIsa::avx512, "avx512", mixFramesAvx512},
+    {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace},
+    {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace},
 #else
-    {KernelIsa::avx2, "avx2", nullptr},
-    {KernelIsa::avx512, "avx512", nullptr},
+    {KernelIsa::avx2, "avx2", nullptr, nullptr},
+    {KernelIsa::avx512, "avx512", nullptr, nullptr},
 #endif
 };
 
 bool kernelRuns(KernelIsa isa) {
-    if (kKernels[static_cast<int>(isa)].kernel == nullptr) return false;
+    if (kKernels[static_cast<int>(isa)].separate == nullptr) return false;
 #if TARNVALE_X86_KERNELS
     __builtin_cpu_init();
     switch (isa) {
@@ -76,6 +76,31 @@ const KernelInfo& selectedKernel() {
         if (kernelRuns(static_cast<KernelIsa>(k))) return kKernels[k];
     return kKernels[0];
 #endif
+}
+
+bool buffersOverlap(const float* const* inputs, float* const* outputs, int32_t frames) {
+    const uintptr_t bytes = static_cast<uintptr_t>(frames) * sizeof(float);
+    // First the spans: buffers from separate pools never meet.
+    uintptr_t inLow = UINTPTR_MAX, inHigh = 0, outLow = UINTPTR_MAX, outHigh = 0;
+    for (int k = 0; k < kNumInputs; ++k) {
+        const auto a = reinterpret_cast<uintptr_t>(inputs[k]);
+        inLow = a < inLow ? a : inLow;
+        inHigh = a + bytes > inHigh ? a + bytes : inHigh;
+    }
+    for (int k = 0; k < kNumOutputs; ++k) {
+        const auto a = reinterpret_cast<uintptr_t>(outputs[k]);
+        outLow = a < outLow ? a : outLow;
+        outHigh = a + bytes > outHigh ? a + bytes : outHigh;
+    }
+    if (outHigh <= inLow || inHigh <= outLow) return false;
+    for (int o = 0; o < kNumOutputs; ++o) {
+        const auto a = reinterpret_cast<uintptr_t>(outputs[o]);
+        for (int k = 0; k < kNumInputs; ++k) {
+            const auto b = reinterpret_cast<uintptr_t>(inputs[k]);
+            if (a < b + bytes && b < a + bytes) return true;
+        }
+    }
+    return false;
 }
 
 }  // namespace tarnvale

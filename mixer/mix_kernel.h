@@ -36,27 +36,32 @@ void computeChannelGains(const float (&params)[kNumParams], int channel, MixGain
 // A mix kernel: mixes frames [offset, offset + frames) of the 32 inputs into
 // the 38 outputs. Bus outputs 0..5 are sums of the channels' feeds, outputs
 // 6 + 2(c-1) and 7 + 2(c-1) channel c's main pair. Every output sample of the
-// run is overwritten. Each frame's inputs are read before its outputs are
-// written, so outputs may alias inputs. Audio thread; pure, no allocation.
-// All kernels give the same bits: same operations, same order.
+// run is overwritten. Audio thread; pure, no allocation. All kernels give the
+// same bits: same operations, same order. Each comes in two forms: one for
+// separate input and output buffers, and one that reads each frame's inputs
+// before writing its outputs, for outputs that alias inputs.
 using MixKernel = void (*)(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                            const MixGains& gains);
 
-void mixFramesPortable(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
+#define TARNVALE_DECLARE_KERNEL(name)                                                                        \
+    void name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,                 \
+              const MixGains& gains);                                                                           \
+    void name##InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,        \
                        const MixGains& gains);
+TARNVALE_DECLARE_KERNEL(mixFramesPortable)
 #if TARNVALE_X86_KERNELS
-void mixFramesAvx2(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
-                   const MixGains& gains);
-void mixFramesAvx512(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
-                     const MixGains& gains);
+TARNVALE_DECLARE_KERNEL(mixFramesAvx2)
+TARNVALE_DECLARE_KERNEL(mixFramesAvx512)
 #endif
+#undef TARNVALE_DECLARE_KERNEL
 
 // The kernels this build has, and which of them this processor can run.
 enum class KernelIsa { portable, avx2, avx512 };
 struct KernelInfo {
     KernelIsa isa;
     const char* name;
-    MixKernel kernel;  // null when not built for this target
+    MixKernel separate;  // null when not built for this target
+    MixKernel inPlace;
 };
 extern const KernelInfo kKernels[3];
 
@@ -66,5 +71,9 @@ bool kernelRuns(KernelIsa isa);
 // any thread: the widest kernel this processor runs (or the one the build
 // was told to use).
 const KernelInfo& selectedKernel();
+
+// audio thread: whether any output buffer shares memory with any input
+// buffer over the first `frames` samples.
+bool buffersOverlap(const float* const* inputs, float* const* outputs, int32_t frames);
 
 }  // namespace tarnvale

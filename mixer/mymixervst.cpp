@@ -55,7 +55,7 @@ MyMixerVST::MyMixerVST(audioMasterCallback audioMaster)
       parameterGeneration(0),
       mixedGeneration(0),
       mix{},
-      kernel(selectedKernel().kernel),
+      kernels(&selectedKernel()),
       lastCcParameter(kNoParameter),
       lastCcValue(0.0f) {
     effectRecord.numInputs = kNumInputs;
@@ -157,6 +157,7 @@ void MyMixerVST::refreshGains() {
 
 void MyMixerVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     if (inputs == nullptr || outputs == nullptr || sampleFrames < 1) return;
+    const MixKernel kernel = buffersOverlap(inputs, outputs, sampleFrames) ? kernels->inPlace : kernels->separate;
     for (int32_t frame = 0; frame < sampleFrames;) {
         // At most one event per frame, applied before the frame's gains.
         if (midiEventCount > 0 && dueFrameOfNextEvent() <= frame) applyQueuedEvent();

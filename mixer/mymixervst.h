@@ -90,7 +90,7 @@ private:
     float mixedParameters[tarnvale::kNumParams];
     uint32_t mixedGeneration;
     tarnvale::MixGains mix;
-    tarnvale::MixKernel kernel;  // the widest this processor runs
+    const tarnvale::KernelInfo* kernels;  // the widest this processor runs
 
     VstInt32 lastCcParameter;  // parameter of the last control change taken, or 255
     float lastCcValue;         // value last sent by a mapped control change

@@ -132,7 +132,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     defaults(p);
     MixGains g;
     computeGains(p, g);
-    selectedKernel().kernel(ip.data(), op.data(), 10, 150, g);
+    selectedKernel().separate(ip.data(), op.data(), 10, 150, g);
     for (int k = 0; k < kNumOutputs; ++k) {
         EXPECT_EQ(out[k][9], 9.0f);
         EXPECT_EQ(out[k][160], 9.0f);
@@ -154,7 +154,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     for (auto& v : inplace) aliasIn.push_back(v.data());
     for (int k = 0; k < 6; ++k) alias[k] = inplace[k].data();
     for (int k = 6; k < kNumOutputs; ++k) alias[k] = (k - 6 < 6) ? out[k].data() : inplace[k - 6].data();
-    selectedKernel().kernel(aliasIn.data(), alias.data(), 10, 150, g);
+    selectedKernel().inPlace(aliasIn.data(), alias.data(), 10, 150, g);
     for (int i = 10; i < 160; ++i) {
         EXPECT_EQ(alias[0][i], out[0][i]);
         EXPECT_EQ(alias[5][i], out[5][i]);
@@ -205,7 +205,10 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(kFrames, -7.0f));
             std::vector<float*> op;
             for (auto& v : out) op.push_back(v.data());
-            info.kernel(ip.data(), op.data(), offset, frames, g);
+            info.separate(ip.data(), op.data(), offset, frames, g);
+            ASSERT_EQ(out, expected);
+            for (auto& v : out) std::fill(v.begin(), v.end(), -7.0f);
+            info.inPlace(ip.data(), op.data(), offset, frames, g);
             ASSERT_EQ(out, expected);
 
             // In place: outputs 0..31 over inputs 0..31.
@@ -214,12 +217,29 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<float*> wo(kNumOutputs);
             for (auto& v : work) wi.push_back(v.data());
             for (int k = 0; k < kNumOutputs; ++k) wo[k] = k < kNumInputs ? work[k].data() : out[k].data();
-            info.kernel(wi.data(), wo.data(), offset, frames, g);
+            info.inPlace(wi.data(), wo.data(), offset, frames, g);
             for (int k = 0; k < kNumInputs; ++k)
                 for (int i = offset; i < offset + frames; ++i) ASSERT_EQ(work[k][i], expected[k][i]) << k << "," << i;
         }
     }
     EXPECT_TRUE(kernelRuns(KernelIsa::portable));
+}
+
+TEST(Kernel, OverlapIsFoundWhereverTheBuffersMeet) {
+    std::vector<float> arena(70 * 100);
+    std::vector<const float*> in;
+    std::vector<float*> out;
+    for (int k = 0; k < 32; ++k) in.push_back(arena.data() + k * 100);
+    for (int k = 0; k < 38; ++k) out.push_back(arena.data() + (32 + k) * 100);
+    EXPECT_FALSE(buffersOverlap(in.data(), out.data(), 100));
+    EXPECT_TRUE(buffersOverlap(in.data(), out.data(), 101)) << "input 31 runs into output 0";
+    float* moved = out[20];  // interleaved pools, still apart
+    out[20] = const_cast<float*>(in[5]);
+    in[5] = moved;
+    EXPECT_FALSE(buffersOverlap(in.data(), out.data(), 100));
+    out[37] = const_cast<float*>(in[31]) + 99;  // one sample shared
+    EXPECT_TRUE(buffersOverlap(in.data(), out.data(), 100));
+    EXPECT_FALSE(buffersOverlap(in.data(), out.data(), 99)) << "past the frames used";
 }
 
 TEST(Kernel, ChannelGainsMatchTheFullComputation) {

@@ -1,0 +1,299 @@
+// tarnvale-bench: Tarnvale through its entry points against the memory
+// floor and a straightforward per-frame engine, for three block sizes and
+// three situations. Prints the time per frame of each and their ratios;
+// --check first proves Tarnvale's outputs, parameters and automation equal
+// the straightforward engine's.
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "host/vst_host.h"
+#include "mixer/mix_kernel.h"
+#include "support/reference_mixer.h"
+
+void floorPass_portable(const float* const* in, float* const* out, int frames);
+#if TARNVALE_X86_KERNELS
+void floorPass_avx2(const float* const* in, float* const* out, int frames);
+void floorPass_avx512(const float* const* in, float* const* out, int frames);
+#endif
+
+namespace {
+
+constexpr int kBlocks[] = {64, 512, 4096};
+enum Situation { kStatic = 0, kEvery32 = 1, kEveryFrame = 2 };
+const char* const kSituationNames[] = {"static parameters", "control change every 32 frames",
+                                       "control change every frame"};
+constexpr int kMaxFrames = 4096;
+
+// The controllers the event streams cycle through: every mapped one, so
+// master and channel strips both change.
+std::vector<uint8_t> mappedControllers() {
+    std::vector<uint8_t> list;
+    for (int cc = 0; cc < 128; ++cc)
+        if (reference::Mixer::parameterForController(cc) >= 0) list.push_back(static_cast<uint8_t>(cc));
+    return list;
+}
+
+// The events of one block in a situation, as (frame, controller, value).
+std::vector<reference::Midi> blockEvents(Situation situation, int frames, int block) {
+    static const std::vector<uint8_t> controllers = mappedControllers();
+    std::vector<reference::Midi> events;
+    const int step = situation == kEvery32 ? 32 : 1;
+    if (situation == kStatic) return events;
+    for (int f = 0; f < frames && events.size() < 255; f += step) {
+        const size_t n = static_cast<size_t>(block) * 977 + events.size();
+        // Values stay near the defaults' gains so the mix keeps its level.
+        events.push_back({f, static_cast<uint8_t>(0xB0 | (n % 16)), controllers[n % controllers.size()],
+                          static_cast<uint8_t>(40 + n * 7 % 60)});
+    }
+    return events;
+}
+
+// The host side of the benchmark: answers the version query and counts the
+// automation the effect reports, as cheaply as a host can.
+struct BenchHost {
+    static size_t automations;
+    static std::vector<std::pair<VstInt32, float>>* log;  // filled in check mode
+    static VstIntPtr VSTCALLBACK callback(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt) {
+        if (opcode == audioMasterVersion) return 2400;
+        if (opcode == audioMasterAutomate) {
+            ++automations;
+            if (log != nullptr) log->emplace_back(index, opt);
+        }
+        return 0;
+    }
+};
+size_t BenchHost::automations = 0;
+std::vector<std::pair<VstInt32, float>>* BenchHost::log = nullptr;
+
+// The 70 buffers, carved from one arena with each buffer's start moved on by
+// a further cache line, so that no two streams share an address modulo 4 KiB
+// (which would make loads wait on unrelated stores and slow every engine).
+struct Buffers {
+    explicit Buffers(unsigned seed) : arena(70 * (kMaxFrames + kStagger * 70)) {
+        std::mt19937 rng(seed);
+        std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+        for (int k = 0; k < 70; ++k) {
+            float* start = arena.data() + k * (kMaxFrames + kStagger * 70) + k * kStagger;
+            (k < 32 ? inPointers : outPointers).push_back(start);
+        }
+        for (float* p : inPointers)
+            for (int i = 0; i < kMaxFrames; ++i) p[i] = signal(rng);
+        for (float* p : inPointers) in.push_back(p);
+        for (float* p : outPointers) out.push_back(p);
+    }
+    static constexpr int kStagger = 16;  // floats: one cache line
+    std::vector<float> arena;
+    std::vector<float*> inPointers, outPointers;
+    std::vector<float*> in, out;
+};
+
+std::string modulePath() { return TARNVALE_MODULE_PATH; }
+
+struct Tarnvale {
+    Tarnvale() {
+        std::string error;
+        module = vsthost::Module::load(modulePath(), error);
+        if (!module) {
+            std::fprintf(stderr, "tarnvale-bench: %s\n", error.c_str());
+            std::exit(2);
+        }
+        effect = module->entryPoint()(BenchHost::callback);
+        effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+    }
+    ~Tarnvale() { effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f); }
+    std::unique_ptr<vsthost::Module> module;
+    AEffect* effect;
+};
+
+// Event lists for every block of a run, prepared before timing starts.
+struct EventPlan {
+    EventPlan(Situation situation, int frames, int count) {
+        for (int b = 0; b < count; ++b) {
+            auto events = blockEvents(situation, frames, b);
+            vsthost::EventList list;
+            for (const auto& e : events) list.midi(e.deltaFrames, e.status, e.data1, e.data2);
+            midi.push_back(std::move(events));
+            lists.push_back(std::move(list));
+        }
+        for (auto& l : lists) pointers.push_back(l.get());
+    }
+    std::vector<std::vector<reference::Midi>> midi;
+    std::vector<vsthost::EventList> lists;
+    std::vector<VstEvents*> pointers;
+};
+constexpr int kPlannedBlocks = 8;
+
+using FloorPass = void (*)(const float* const*, float* const*, int);
+FloorPass bestFloor() {
+#if TARNVALE_X86_KERNELS
+    if (tarnvale::kernelRuns(tarnvale::KernelIsa::avx512)) return floorPass_avx512;
+    if (tarnvale::kernelRuns(tarnvale::KernelIsa::avx2)) return floorPass_avx2;
+#endif
+    return floorPass_portable;
+}
+
+void benchTarnvale(benchmark::State& state, int frames, Situation situation) {
+    Tarnvale t;
+    Buffers b(1);
+    EventPlan plan(situation, frames, kPlannedBlocks);
+    size_t block = 0;
+    for (auto _ : state) {
+        if (situation != kStatic)
+            t.effect->dispatcher(t.effect, effProcessEvents, 0, 0, plan.pointers[block % kPlannedBlocks], 0.0f);
+        t.effect->processReplacing(t.effect, b.inPointers.data(), b.outPointers.data(), frames);
+        benchmark::ClobberMemory();
+        ++block;
+    }
+    state.counters["frames"] = frames;
+}
+
+void benchFloor(benchmark::State& state, int frames) {
+    Buffers b(1);
+    const FloorPass pass = bestFloor();
+    for (auto _ : state) {
+        pass(b.inPointers.data(), b.outPointers.data(), frames);
+        benchmark::ClobberMemory();
+    }
+    state.counters["frames"] = frames;
+}
+
+void benchStraightforward(benchmark::State& state, int frames, Situation situation) {
+    reference::Mixer model;
+    model.automation.reserve(1 << 16);
+    Buffers b(1);
+    EventPlan plan(situation, frames, kPlannedBlocks);
+    size_t block = 0;
+    for (auto _ : state) {
+        if (situation != kStatic) model.queue(plan.midi[block % kPlannedBlocks]);
+        model.process(b.inPointers.data(), b.outPointers.data(), frames);
+        if (model.automation.size() > (1 << 15)) model.automation.clear();
+        benchmark::ClobberMemory();
+        ++block;
+    }
+    state.counters["frames"] = frames;
+}
+
+// Collects each run's time per frame for the closing table.
+class TableReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const auto& run : runs) {
+            if (run.error_occurred || run.iterations == 0) continue;
+            const auto it = run.counters.find("frames");
+            const double frames = it != run.counters.end() ? static_cast<double>(it->second) : 1.0;
+            nsPerFrame[run.benchmark_name()] = run.GetAdjustedRealTime() / frames;
+        }
+    }
+    std::map<std::string, double> nsPerFrame;
+};
+
+std::string name(const char* engine, int frames, int situation) {
+    return std::string(engine) + "/" + std::to_string(frames) + "/" + std::to_string(situation);
+}
+
+// Runs every block size and situation through Tarnvale and the
+// straightforward engine with the same inputs, events and host-side
+// parameter writes, and compares every sample, parameter and automation call.
+int check() {
+    int failures = 0;
+    for (int frames : kBlocks)
+        for (int s = 0; s < 3; ++s) {
+            Tarnvale t;
+            reference::Mixer model;
+            std::vector<std::pair<VstInt32, float>> automation;
+            BenchHost::log = &automation;
+            Buffers b(static_cast<unsigned>(frames + s));
+            std::vector<std::vector<float>> expected(38, std::vector<float>(kMaxFrames));
+            std::vector<float*> expectedPointers;
+            for (auto& v : expected) expectedPointers.push_back(v.data());
+            EventPlan plan(static_cast<Situation>(s), frames, kPlannedBlocks);
+            std::mt19937 rng(static_cast<unsigned>(frames * 3 + s));
+            std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+            double worst = 0.0;
+            for (int block = 0; block < kPlannedBlocks; ++block) {
+                if (block % 3 == 1) {  // the host moves a fader between blocks
+                    const int index = static_cast<int>(rng() % 68);
+                    const float value = unit(rng);
+                    t.effect->setParameter(t.effect, index, value);
+                    model.params[index] = value;
+                }
+                if (s != kStatic) {
+                    t.effect->dispatcher(t.effect, effProcessEvents, 0, 0, plan.pointers[block], 0.0f);
+                    model.queue(plan.midi[block]);
+                }
+                t.effect->processReplacing(t.effect, b.inPointers.data(), b.outPointers.data(), frames);
+                model.process(b.inPointers.data(), expectedPointers.data(), frames);
+                for (int k = 0; k < 38; ++k)
+                    for (int i = 0; i < frames; ++i) {
+                        const double d = std::fabs(static_cast<double>(b.out[k][i]) - expected[k][i]);
+                        const double allowed = 5e-5 + 2e-6 * std::fabs(expected[k][i]);
+                        if (d > allowed) ++failures;
+                        worst = std::max(worst, d);
+                    }
+            }
+            bool same = automation.size() == model.automation.size();
+            for (size_t i = 0; same && i < automation.size(); ++i)
+                same = automation[i].first == model.automation[i].index && automation[i].second == model.automation[i].value;
+            for (int index = 0; index < 68; ++index)
+                same = same && t.effect->getParameter(t.effect, index) == model.params[index];
+            if (!same) ++failures;
+            BenchHost::log = nullptr;
+            std::printf("check %4d frames, %-32s automation %4zu calls %s, largest sample difference %.2g\n", frames,
+                        kSituationNames[s], automation.size(), same ? "equal" : "DIFFER", worst);
+        }
+    std::printf("check: %s\n", failures == 0 ? "Tarnvale equals the straightforward engine" : "FAILED");
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    bool checkOnly = false, withCheck = true;
+    std::vector<char*> args;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--check") == 0) checkOnly = true;
+        else if (std::strcmp(argv[i], "--no-check") == 0) withCheck = false;
+        else args.push_back(argv[i]);
+    }
+    if (checkOnly || withCheck) {
+        const int result = check();
+        if (checkOnly || result != 0) return result;
+    }
+    std::printf("mix kernel: %s\n", tarnvale::selectedKernel().name);
+
+    for (int frames : kBlocks) {
+        for (int s = 0; s < 3; ++s) {
+            const auto situation = static_cast<Situation>(s);
+            benchmark::RegisterBenchmark(name("tarnvale", frames, s).c_str(), benchTarnvale, frames, situation);
+            benchmark::RegisterBenchmark(name("straightforward", frames, s).c_str(), benchStraightforward, frames,
+                                         situation);
+        }
+        benchmark::RegisterBenchmark(name("floor", frames, 0).c_str(), benchFloor, frames);
+    }
+    // Per-frame figures: each benchmark reports its frames as a counter.
+    int argcAfter = static_cast<int>(args.size());
+    benchmark::Initialize(&argcAfter, args.data());
+    TableReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+
+    std::printf("\n| block | situation | Tarnvale ns/frame | floor ns/frame | straightforward ns/frame | Tarnvale/floor | straightforward/Tarnvale |\n");
+    std::printf("|---:|---|---:|---:|---:|---:|---:|\n");
+    for (int frames : kBlocks)
+        for (int s = 0; s < 3; ++s) {
+            const double t = reporter.nsPerFrame[name("tarnvale", frames, s)];
+            const double f = reporter.nsPerFrame[name("floor", frames, 0)];
+            const double p = reporter.nsPerFrame[name("straightforward", frames, s)];
+            if (t <= 0 || f <= 0 || p <= 0) continue;
+            std::printf("| %d | %s | %.2f | %.2f | %.2f | %.2f | %.1f |\n", frames, kSituationNames[s], t, f, p, t / f, p / t);
+        }
+    return 0;
+}
