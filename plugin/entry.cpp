@@ -14,5 +14,9 @@ extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallbac
 
 // Older hosts look the entry point up as "main". C++ reserves that name for
 // the program's own entry, so the alias is given its symbol name directly.
+// (Programs that link the entry point in, such as fuzzers, have a main of
+// their own and leave the alias out.)
+#ifndef TARNVALE_NO_MAIN_ALIAS
 extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK tarnvaleMainAlias(audioMasterCallback audioMaster)
     __asm__("main") __attribute__((alias("VSTPluginMain")));
+#endif
