@@ -1,6 +1,10 @@
 #include "vst_host.h"
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <dlfcn.h>
+#endif
 
 #include <algorithm>
 #include <cstring>
@@ -99,17 +103,40 @@ VstIntPtr Host::handle(const HostCall& call) {
     }
 }
 
-std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
+namespace {
+
+#if defined(_WIN32)
+void* openLibrary(const std::string& path, std::string& error) {
+    HMODULE handle = LoadLibraryA(path.c_str());
+    if (handle == nullptr) error = "cannot load " + path + " (Windows error " + std::to_string(GetLastError()) + ")";
+    return reinterpret_cast<void*>(handle);
+}
+void* findSymbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
+}
+void closeLibrary(void* handle) { FreeLibrary(static_cast<HMODULE>(handle)); }
+#else
+void* openLibrary(const std::string& path, std::string& error) {
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         const char* why = dlerror();
         error = why != nullptr ? why : ("cannot load " + path);
-        return nullptr;
     }
-    void* symbol = dlsym(handle, "VSTPluginMain");
-    if (symbol == nullptr) symbol = dlsym(handle, "main");
+    return handle;
+}
+void* findSymbol(void* handle, const char* name) { return dlsym(handle, name); }
+void closeLibrary(void* handle) { dlclose(handle); }
+#endif
+
+}  // namespace
+
+std::unique_ptr<Module> Module::load(const std::string& path, std::string& error) {
+    void* handle = openLibrary(path, error);
+    if (handle == nullptr) return nullptr;
+    void* symbol = findSymbol(handle, "VSTPluginMain");
+    if (symbol == nullptr) symbol = findSymbol(handle, "main");
     if (symbol == nullptr) {
-        dlclose(handle);
+        closeLibrary(handle);
         error = path + " is not a VST 2.4 plug-in: it exports neither VSTPluginMain nor main";
         return nullptr;
     }
@@ -118,7 +145,7 @@ std::unique_ptr<Module> Module::load(const std::string& path, std::string& error
     return std::unique_ptr<Module>(new Module(handle, entry, path));
 }
 
-Module::~Module() { dlclose(handle_); }
+Module::~Module() { closeLibrary(handle_); }
 
 EventList& EventList::midi(VstInt32 deltaFrames, uint8_t status, uint8_t data1, uint8_t data2) {
     VstMidiEvent event{};

@@ -61,7 +61,7 @@ private:
 // closed first.
 class Module {
 public:
-    using EntryPoint = AEffect* (*)(audioMasterCallback);
+    using EntryPoint = AEffect*(VSTCALLBACK*)(audioMasterCallback);
 
     // Loads the module and finds its entry point ("VSTPluginMain", or "main"
     // for older modules). Null with a reason in error on failure.

@@ -2,7 +2,11 @@
 // wants and gets back the instance's effect record.
 #include "plugin_factory.h"
 
+#if defined(_WIN32)
+#define TARNVALE_EXPORT  // exported by the module-definition file, with "main" beside it
+#else
 #define TARNVALE_EXPORT __attribute__((visibility("default")))
+#endif
 
 // main thread.
 extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
@@ -16,7 +20,7 @@ extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallbac
 // the program's own entry, so the alias is given its symbol name directly.
 // (Programs that link the entry point in, such as fuzzers, have a main of
 // their own and leave the alias out.)
-#ifndef TARNVALE_NO_MAIN_ALIAS
+#if !defined(TARNVALE_NO_MAIN_ALIAS) && !defined(_WIN32)
 extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK tarnvaleMainAlias(audioMasterCallback audioMaster)
     __asm__("main") __attribute__((alias("VSTPluginMain")));
 #endif

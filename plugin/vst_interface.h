@@ -314,54 +314,94 @@ inline VstSpeakerProperties* speakerAt(VstSpeakerArrangement* arrangement, VstIn
 
 struct VstTimeInfo;  // the host's transport record; the effect only passes its address on
 
-// Layouts. Pointer-sized fields are 4 bytes on 32-bit targets, where the
-// offsets are the published ones, and 8 bytes on 64-bit targets, where the
-// same order follows natural alignment.
+// Layouts: every field's offset and size. Pointer-sized fields (P) are 4
+// bytes on 32-bit targets, where the offsets are the published ones, and 8
+// bytes on 64-bit targets, where the same order follows natural alignment.
+#define VST_FIELD(S, f, offset, size) \
+    static_assert(offsetof(S, f) == (offset) && sizeof(S::f) == (size), "layout of " #S "::" #f)
+
 static_assert(sizeof(float) == 4 && sizeof(double) == 8, "IEEE float and double required");
-static_assert(sizeof(VstMidiEvent) == 32 && offsetof(VstMidiEvent, deltaFrames) == 8 &&
-                  offsetof(VstMidiEvent, midiData) == 24,
-              "VstMidiEvent layout");
-static_assert(sizeof(VstEvent) == 32, "VstEvent layout");
-static_assert(sizeof(VstPinProperties) == 128 && offsetof(VstPinProperties, flags) == 64 &&
-                  offsetof(VstPinProperties, arrangementType) == 68 &&
-                  offsetof(VstPinProperties, shortLabel) == 72 && offsetof(VstPinProperties, future) == 80,
-              "VstPinProperties layout");
-static_assert(sizeof(VstSpeakerProperties) == 112 && offsetof(VstSpeakerProperties, name) == 16 &&
-                  offsetof(VstSpeakerProperties, type) == 80 && offsetof(VstSpeakerProperties, future) == 84,
-              "VstSpeakerProperties layout");
-static_assert(offsetof(VstSpeakerArrangement, numChannels) == 4 && offsetof(VstSpeakerArrangement, speakers) == 8,
-              "VstSpeakerArrangement layout");
 
 #if UINTPTR_MAX == 0xFFFFFFFFu
-static_assert(sizeof(void*) == 4, "32-bit target");
-static_assert(offsetof(AEffect, magic) == 0 && offsetof(AEffect, dispatcher) == 4 && offsetof(AEffect, process) == 8 &&
-                  offsetof(AEffect, setParameter) == 12 && offsetof(AEffect, getParameter) == 16 &&
-                  offsetof(AEffect, numPrograms) == 20 && offsetof(AEffect, numParams) == 24 &&
-                  offsetof(AEffect, numInputs) == 28 && offsetof(AEffect, numOutputs) == 32 &&
-                  offsetof(AEffect, flags) == 36 && offsetof(AEffect, resvd1) == 40 && offsetof(AEffect, resvd2) == 44 &&
-                  offsetof(AEffect, initialDelay) == 48 && offsetof(AEffect, realQualities) == 52 &&
-                  offsetof(AEffect, offQualities) == 56 && offsetof(AEffect, ioRatio) == 60 &&
-                  offsetof(AEffect, object) == 64 && offsetof(AEffect, user) == 68 &&
-                  offsetof(AEffect, uniqueID) == 72 && offsetof(AEffect, version) == 76 &&
-                  offsetof(AEffect, processReplacing) == 80 && offsetof(AEffect, processDoubleReplacing) == 84 &&
-                  offsetof(AEffect, future) == 88 && sizeof(AEffect) == 144,
-              "AEffect 32-bit layout");
-static_assert(offsetof(VstEvents, reserved) == 4 && offsetof(VstEvents, events) == 8, "VstEvents 32-bit layout");
+#define VST_P 4
+#define VST_AT(offset32, offset64) (offset32)
 #elif UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
-static_assert(sizeof(void*) == 8, "64-bit target");
-static_assert(offsetof(AEffect, magic) == 0 && offsetof(AEffect, dispatcher) == 8 && offsetof(AEffect, process) == 16 &&
-                  offsetof(AEffect, setParameter) == 24 && offsetof(AEffect, getParameter) == 32 &&
-                  offsetof(AEffect, numPrograms) == 40 && offsetof(AEffect, numParams) == 44 &&
-                  offsetof(AEffect, numInputs) == 48 && offsetof(AEffect, numOutputs) == 52 &&
-                  offsetof(AEffect, flags) == 56 && offsetof(AEffect, resvd1) == 64 && offsetof(AEffect, resvd2) == 72 &&
-                  offsetof(AEffect, initialDelay) == 80 && offsetof(AEffect, realQualities) == 84 &&
-                  offsetof(AEffect, offQualities) == 88 && offsetof(AEffect, ioRatio) == 92 &&
-                  offsetof(AEffect, object) == 96 && offsetof(AEffect, user) == 104 &&
-                  offsetof(AEffect, uniqueID) == 112 && offsetof(AEffect, version) == 116 &&
-                  offsetof(AEffect, processReplacing) == 120 && offsetof(AEffect, processDoubleReplacing) == 128 &&
-                  offsetof(AEffect, future) == 136 && sizeof(AEffect) == 192,
-              "AEffect 64-bit layout");
-static_assert(offsetof(VstEvents, reserved) == 8 && offsetof(VstEvents, events) == 16, "VstEvents 64-bit layout");
+#define VST_P 8
+#define VST_AT(offset32, offset64) (offset64)
 #else
 #error "unsupported pointer width"
 #endif
+static_assert(sizeof(void*) == VST_P && sizeof(VstIntPtr) == VST_P, "pointer width");
+
+VST_FIELD(AEffect, magic, VST_AT(0, 0), 4);
+VST_FIELD(AEffect, dispatcher, VST_AT(4, 8), VST_P);
+VST_FIELD(AEffect, process, VST_AT(8, 16), VST_P);
+VST_FIELD(AEffect, setParameter, VST_AT(12, 24), VST_P);
+VST_FIELD(AEffect, getParameter, VST_AT(16, 32), VST_P);
+VST_FIELD(AEffect, numPrograms, VST_AT(20, 40), 4);
+VST_FIELD(AEffect, numParams, VST_AT(24, 44), 4);
+VST_FIELD(AEffect, numInputs, VST_AT(28, 48), 4);
+VST_FIELD(AEffect, numOutputs, VST_AT(32, 52), 4);
+VST_FIELD(AEffect, flags, VST_AT(36, 56), 4);
+VST_FIELD(AEffect, resvd1, VST_AT(40, 64), VST_P);
+VST_FIELD(AEffect, resvd2, VST_AT(44, 72), VST_P);
+VST_FIELD(AEffect, initialDelay, VST_AT(48, 80), 4);
+VST_FIELD(AEffect, realQualities, VST_AT(52, 84), 4);
+VST_FIELD(AEffect, offQualities, VST_AT(56, 88), 4);
+VST_FIELD(AEffect, ioRatio, VST_AT(60, 92), 4);
+VST_FIELD(AEffect, object, VST_AT(64, 96), VST_P);
+VST_FIELD(AEffect, user, VST_AT(68, 104), VST_P);
+VST_FIELD(AEffect, uniqueID, VST_AT(72, 112), 4);
+VST_FIELD(AEffect, version, VST_AT(76, 116), 4);
+VST_FIELD(AEffect, processReplacing, VST_AT(80, 120), VST_P);
+VST_FIELD(AEffect, processDoubleReplacing, VST_AT(84, 128), VST_P);
+VST_FIELD(AEffect, future, VST_AT(88, 136), 56);
+static_assert(sizeof(AEffect) == VST_AT(144, 192), "size of AEffect");
+
+VST_FIELD(VstEvent, type, 0, 4);
+VST_FIELD(VstEvent, byteSize, 4, 4);
+VST_FIELD(VstEvent, deltaFrames, 8, 4);
+VST_FIELD(VstEvent, flags, 12, 4);
+VST_FIELD(VstEvent, data, 16, 16);
+static_assert(sizeof(VstEvent) == 32, "size of VstEvent");
+
+VST_FIELD(VstMidiEvent, type, 0, 4);
+VST_FIELD(VstMidiEvent, byteSize, 4, 4);
+VST_FIELD(VstMidiEvent, deltaFrames, 8, 4);
+VST_FIELD(VstMidiEvent, flags, 12, 4);
+VST_FIELD(VstMidiEvent, noteLength, 16, 4);
+VST_FIELD(VstMidiEvent, noteOffset, 20, 4);
+VST_FIELD(VstMidiEvent, midiData, 24, 4);
+VST_FIELD(VstMidiEvent, detune, 28, 1);
+VST_FIELD(VstMidiEvent, noteOffVelocity, 29, 1);
+VST_FIELD(VstMidiEvent, reserved1, 30, 1);
+VST_FIELD(VstMidiEvent, reserved2, 31, 1);
+static_assert(sizeof(VstMidiEvent) == 32, "size of VstMidiEvent");
+
+VST_FIELD(VstEvents, numEvents, 0, 4);
+VST_FIELD(VstEvents, reserved, VST_AT(4, 8), VST_P);
+VST_FIELD(VstEvents, events, VST_AT(8, 16), 2 * VST_P);
+
+VST_FIELD(VstPinProperties, label, 0, 64);
+VST_FIELD(VstPinProperties, flags, 64, 4);
+VST_FIELD(VstPinProperties, arrangementType, 68, 4);
+VST_FIELD(VstPinProperties, shortLabel, 72, 8);
+VST_FIELD(VstPinProperties, future, 80, 48);
+static_assert(sizeof(VstPinProperties) == 128, "size of VstPinProperties");
+
+VST_FIELD(VstSpeakerProperties, azimuth, 0, 4);
+VST_FIELD(VstSpeakerProperties, elevation, 4, 4);
+VST_FIELD(VstSpeakerProperties, radius, 8, 4);
+VST_FIELD(VstSpeakerProperties, reserved, 12, 4);
+VST_FIELD(VstSpeakerProperties, name, 16, 64);
+VST_FIELD(VstSpeakerProperties, type, 80, 4);
+VST_FIELD(VstSpeakerProperties, future, 84, 28);
+static_assert(sizeof(VstSpeakerProperties) == 112, "size of VstSpeakerProperties");
+
+VST_FIELD(VstSpeakerArrangement, type, 0, 4);
+VST_FIELD(VstSpeakerArrangement, numChannels, 4, 4);
+static_assert(offsetof(VstSpeakerArrangement, speakers) == 8, "layout of VstSpeakerArrangement::speakers");
+
+#undef VST_FIELD
+#undef VST_AT
+#undef VST_P

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <string>
 
 namespace tools {
 
@@ -23,8 +24,15 @@ struct LogSilencer {
 }  // namespace
 
 bool readMidiFile(const std::string& path, int sampleRate, std::vector<TimedMidi>& events, std::string& error) {
-    if (!std::ifstream(path).good()) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file.good()) {
         error = "cannot read " + path;
+        return false;
+    }
+    char magic[4] = {};
+    file.read(magic, sizeof magic);
+    if (!file || std::string(magic, 4) != "MThd") {
+        error = path + " is not a standard MIDI file";
         return false;
     }
     LogSilencer silence;

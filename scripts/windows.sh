@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Windows and 32-bit builds: Tarnvale.dll for x64 and x86 with mingw-w64,
+# the unit, ABI and validation tests cross-built for x64 and run under Wine,
+# a 32-bit Linux build of the classes, the exports and imports of every
+# module, and proof that a wrong layout of an interface structure fails the
+# 32-bit build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source scripts/deps.sh
+ensure_packages g++-mingw-w64-x86-64 g++-mingw-w64-i686 wine64 g++-multilib
+werror="${TARNVALE_WERROR:-OFF}"
+jobs="$(nproc)"
+
+echo "== Windows x64: Tarnvale.dll and its tests"
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DTARNVALE_WERROR="$werror" >/dev/null
+cmake --build build-win64 -j"$jobs"
+
+echo "== Windows x86: Tarnvale.dll"
+cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/mingw-w64-i686.cmake \
+  -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_WERROR="$werror" >/dev/null
+cmake --build build-win32 -j"$jobs"
+
+echo "== Linux x86 (32-bit): the classes and the module"
+cmake -S . -B build-m32 -DCMAKE_CXX_FLAGS=-m32 -DCMAKE_BUILD_TYPE=Release \
+  -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_TOOLS=OFF -DTARNVALE_WERROR="$werror" >/dev/null
+cmake --build build-m32 -j"$jobs"
+
+echo "== exports and imports"
+check_dll() {  # objdump prefix, dll
+  local exports imports
+  exports="$("$1-objdump" -p "$2" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^[[:space:]]*\[ *[0-9]+\] /{print $NF}' | sort | tr '\n' ' ')"
+  imports="$("$1-objdump" -p "$2" | sed -n 's/^\s*DLL Name: //p' | sort | tr '\n' ' ')"
+  echo "$2: exports [ $exports] imports [ $imports]"
+  [ "$exports" = "VSTPluginMain main " ] || { echo "unexpected exports" >&2; exit 1; }
+  for dll in $imports; do
+    case "$dll" in KERNEL32.dll|msvcrt.dll) ;; *) echo "unexpected import $dll" >&2; exit 1 ;; esac
+  done
+}
+check_dll x86_64-w64-mingw32 build-win64/Tarnvale.dll
+check_dll i686-w64-mingw32 build-win32/Tarnvale.dll
+m32="$(nm -D --defined-only build-m32/tarnvale.so | awk '{print $3}' | sort | tr '\n' ' ')"
+echo "build-m32/tarnvale.so: exports [ $m32]"
+[ "$m32" = "VSTPluginMain main " ] || { echo "unexpected exports" >&2; exit 1; }
+
+echo "== a wrong interface layout fails the 32-bit builds"
+scratch="$(mktemp -d)"
+trap 'rm -rf "$scratch"' EXIT
+mutations=(
+  's/    VstInt32 numOutputs;/    VstInt16 numOutputs;/'
+  's/    VstInt32 uniqueID;\n    VstInt32 version;/    VstInt32 version;\n    VstInt32 uniqueID;/'
+  's/    char future\[56\];/    char future[52];/'
+  's/    VstInt32 deltaFrames;  \/\/ frame offset within the block/    VstInt16 deltaFrames;/'
+  's/    VstInt32 numEvents;\n    VstIntPtr reserved;/    VstIntPtr reserved;\n    VstInt32 numEvents;/'
+  's/    char label\[kVstMaxLabelLen\];/    char label[60];/'
+  's/    VstInt32 type;\n    char future\[28\];/    VstInt16 type;\n    char future[28];/'
+)
+for m in "${mutations[@]}"; do
+  perl -0pe "$m" plugin/vst_interface.h > "$scratch/vst_interface.h"
+  if cmp -s plugin/vst_interface.h "$scratch/vst_interface.h"; then echo "mutation did not apply: $m" >&2; exit 1; fi
+  echo '#include "vst_interface.h"' > "$scratch/probe.cpp"
+  for compile in "i686-w64-mingw32-g++-posix" "g++ -m32"; do
+    if $compile -std=c++17 -fsyntax-only -I"$scratch" "$scratch/probe.cpp" 2>/dev/null; then
+      echo "a wrong layout built with $compile: $m" >&2; exit 1
+    fi
+  done
+done
+echo "${#mutations[@]} wrong layouts, each refused by both 32-bit builds"
+
+echo "== tests under Wine"
+WINEDEBUG=-all ctest --test-dir build-win64 --output-on-failure
