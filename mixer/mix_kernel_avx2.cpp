@@ -10,10 +10,10 @@ typedef float Float8 __attribute__((vector_size(32)));
 namespace tarnvale {
 void mixFramesAvx2(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                    const MixGains& gains) {
-    mixFramesSeparateWith<Float8, 8>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float8, 8, false>(inputs, outputs, offset, frames, gains);
 }
 void mixFramesAvx2InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                           const MixGains& gains) {
-    mixFramesInPlaceWith<Float8, 8>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float8, 8, true>(inputs, outputs, offset, frames, gains);
 }
 }  // namespace tarnvale

@@ -11,10 +11,10 @@ typedef float Float16 __attribute__((vector_size(64)));
 namespace tarnvale {
 void mixFramesAvx512(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                      const MixGains& gains) {
-    mixFramesSeparateWith<Float16, 16>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float16, 16, false>(inputs, outputs, offset, frames, gains);
 }
 void mixFramesAvx512InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                             const MixGains& gains) {
-    mixFramesInPlaceWith<Float16, 16>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float16, 16, true>(inputs, outputs, offset, frames, gains);
 }
 }  // namespace tarnvale

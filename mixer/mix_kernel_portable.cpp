@@ -10,10 +10,10 @@ typedef float Float4 __attribute__((vector_size(16)));
 namespace tarnvale {
 void mixFramesPortable(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                        const MixGains& gains) {
-    mixFramesSeparateWith<Float4, 4>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float4, 4, false>(inputs, outputs, offset, frames, gains);
 }
 void mixFramesPortableInPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
                               const MixGains& gains) {
-    mixFramesInPlaceWith<Float4, 4>(inputs, outputs, offset, frames, gains);
+    mixFramesWith<Float4, 4, true>(inputs, outputs, offset, frames, gains);
 }
 }  // namespace tarnvale
