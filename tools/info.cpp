@@ -4,6 +4,7 @@
 #include <cstring>
 #include <iomanip>
 
+#include "exit_codes.h"
 #include "host/vst_host.h"
 
 namespace tools {
@@ -67,13 +68,13 @@ int printInfo(const std::string& modulePath, std::ostream& out, std::ostream& er
     auto module = vsthost::Module::load(modulePath, error);
     if (!module) {
         err << "tarnvale-host: " << error << '\n';
-        return 2;
+        return kExitPlugin;
     }
     vsthost::Host host;
     auto plugin = vsthost::Plugin::create(*module, host, error);
     if (!plugin) {
         err << "tarnvale-host: " << error << '\n';
-        return 2;
+        return kExitPlugin;
     }
     plugin->start();
     AEffect* e = plugin->effect();

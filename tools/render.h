@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "exit_codes.h"
 #include "midi_file.h"
 
 namespace tools {
@@ -52,10 +53,5 @@ struct RenderOptions {
 
 // Reads the inputs and the MIDI file, then executes the plan.
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
-
-// Exit codes.
-constexpr int kExitUsage = 2;     // bad arguments or input files
-constexpr int kExitPlugin = 3;    // the module cannot be loaded or refuses
-constexpr int kExitOutput = 4;    // outputs cannot be written
 
 }  // namespace tools

@@ -208,6 +208,7 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
         {"not a plug-in", {"render", NOT_A_PLUGIN_PATH, "--in", "1=" + good, "--out", out}, "not a VST 2.4 plug-in"},
         {"refusing plug-in", {"render", REFUSING_PATH, "--in", "1=" + good, "--out", out}, "refused"},
         {"not a library", {"render", text, "--in", "1=" + good, "--out", out}, "tarnvale-host:"},
+        {"info of a non-plug-in", {"info", NOT_A_PLUGIN_PATH}, "not a VST 2.4 plug-in"},
         {"unwritable folder", {"render", "--in", "1=" + good, "--out", blocker + "/sub"}, "cannot create output folder"},
         {"rate mismatch", {"render", "--in", "1=" + good, "--out", out, "--rate", "48000"}, "differs"},
         {"bad MIDI file", {"render", "--in", "1=" + good, "--out", out, "--midi", text}, "not a standard MIDI file"},
@@ -222,6 +223,22 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
         EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
         EXPECT_TRUE(filesIn(out).empty()) << c.what << " left files behind";
     }
+}
+
+TEST_F(Cli, ProgressShowsOnATerminalOnly) {
+    const std::string input = writeInput("long.wav", 2, 8000, 12000, 0.1f);  // 1.5 s
+    const Outcome quiet = run({"render", "--in", "1=" + input, "--out", dir + "/quiet"});
+    ASSERT_EQ(quiet.code, 0) << quiet.err;
+    EXPECT_EQ(quiet.err, "") << "nothing on standard error when it is not a terminal";
+    // script(1) gives the render a terminal; its log holds what appeared there.
+    const std::string log = dir + "/terminal.log";
+    const std::string command = "script -qec " +
+                                quote(quote(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --out " +
+                                      quote(dir + "/tty") + " --block 64") +
+                                " " + quote(log) + " >/dev/null 2>&1";
+    if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_NE(slurp(log).find("rendering ["), std::string::npos) << slurp(log);
 }
 
 TEST_F(Cli, InfoShowsThePanel) {
