@@ -157,6 +157,11 @@ void MyMixerVST::refreshGains() {
 
 void MyMixerVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
     if (inputs == nullptr || outputs == nullptr || sampleFrames < 1) return;
+    // A host that leaves out a buffer gets nothing written rather than a crash.
+    for (int k = 0; k < kNumInputs; ++k)
+        if (inputs[k] == nullptr) return;
+    for (int k = 0; k < kNumOutputs; ++k)
+        if (outputs[k] == nullptr) return;
     const MixKernel kernel = buffersOverlap(inputs, outputs, sampleFrames) ? kernels->inPlace : kernels->separate;
     for (int32_t frame = 0; frame < sampleFrames;) {
         // At most one event per frame, applied before the frame's gains.

@@ -92,12 +92,24 @@ TEST_F(Abi, FrameCountsBelowOneTouchNothing) {
     EXPECT_EQ(host.callCount(), 0u);
 }
 
-TEST_F(Abi, NullBufferArraysDoNothing) {
+TEST_F(Abi, NullBuffersDoNothing) {
     AudioBuffers in(abitest::kInputs, 8, 1.0f), out(abitest::kOutputs, 8, 3.0f);
     plugin->processReplacing(nullptr, out.pointers(), 8);
     plugin->processReplacing(in.pointers(), nullptr, 8);
     plugin->processReplacing(nullptr, nullptr, 8);
     for (int k = 0; k < abitest::kOutputs; ++k) ASSERT_EQ(out[k][0], 3.0f);
+    for (int missing : {0, 31}) {  // one input or output left out
+        AudioBuffers inputs = in, outputs = out;
+        inputs.alias(missing, nullptr);
+        plugin->processReplacing(inputs.pointers(), out.pointers(), 8);
+        outputs.alias(missing, nullptr);
+        plugin->processReplacing(in.pointers(), outputs.pointers(), 8);
+        for (int k = 0; k < abitest::kOutputs; ++k)
+            if (k != missing) {
+                ASSERT_EQ(outputs[k][7], 3.0f) << "output " << k;
+            }
+    }
+    for (int k = 0; k < abitest::kOutputs; ++k) ASSERT_EQ(out[k][7], 3.0f);
 }
 
 void randomSettings(std::mt19937& rng, vsthost::Plugin& plugin, reference::Mixer& model) {
