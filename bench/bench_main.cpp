@@ -264,11 +264,11 @@ int main(int argc, char** argv) {
         else if (std::strcmp(argv[i], "--no-check") == 0) withCheck = false;
         else args.push_back(argv[i]);
     }
+    std::printf("mix kernel: %s\n", tarnvale::selectedKernel().name);
     if (checkOnly || withCheck) {
         const int result = check();
         if (checkOnly || result != 0) return result;
     }
-    std::printf("mix kernel: %s\n", tarnvale::selectedKernel().name);
 
     for (int frames : kBlocks) {
         for (int s = 0; s < 3; ++s) {
