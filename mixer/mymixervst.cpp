@@ -3,8 +3,8 @@
 #include <cstring>
 #include <new>
 
-#include "../plugin/number_text.h"
-#include "../plugin/plugin_factory.h"
+#include "plugin/number_text.h"
+#include "plugin/plugin_factory.h"
 
 using namespace tarnvale;
 

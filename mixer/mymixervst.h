@@ -6,7 +6,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "../plugin/audioeffectx.h"
+#include "plugin/audioeffectx.h"
 #include "mix_kernel.h"
 #include "tables.h"
 
