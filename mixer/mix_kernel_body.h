@@ -4,17 +4,7 @@
 //
 // Not a public header: no include guard on purpose, no std:: templates inside.
 
-template <typename V>
-inline V loadVector(const float* p) {
-    V v;
-    __builtin_memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <typename V>
-inline void storeVector(float* p, V v) {
-    __builtin_memcpy(p, &v, sizeof v);
-}
+#include "vector_memory.h"
 
 // One group of frames starting at frame i. In place, all 32 inputs are read
 // before any output is written, so outputs may alias inputs; for separate
