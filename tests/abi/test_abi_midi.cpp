@@ -105,6 +105,23 @@ TEST_F(Midi, AutomationReachesTheHostAfterTheParameterHoldsIt) {
     }
 }
 
+// A write made while a block is being processed (here from inside the
+// automation callback at frame 10, as another host thread might) is heard
+// within 32 frames, and no earlier than the frame it was made at.
+TEST_F(Midi, WritesDuringABlockAreHeardWithin32Frames) {
+    host.responder = [&](const vsthost::HostCall& call) -> VstIntPtr {
+        if (call.opcode == audioMasterAutomate) plugin->setParameter(1, 0.0f);  // Master Volume
+        return 0;
+    };
+    vsthost::EventList list;
+    list.controlChange(10, 0, 115, 64);
+    plugin->processEvents(list);
+    AudioBuffers in(abitest::kInputs, 256, 0.25f), out(abitest::kOutputs, 256);
+    plugin->processReplacing(in.pointers(), out.pointers(), 256);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(out[0][i], 4.0f) << "frame " << i;
+    for (int i = 10 + 32; i < 256; ++i) ASSERT_EQ(out[0][i], 0.0f) << "frame " << i;
+}
+
 TEST_F(Midi, OneEventPerFrameInListOrder) {
     // Shared offsets spread over following frames; an event further ahead
     // holds back the ones behind it; negative offsets are due at once.
