@@ -93,14 +93,14 @@ std::string describeParameter(vsthost::Plugin& plugin, VstInt32 index) {
     return text;
 }
 
-bool resolveSetting(vsthost::Plugin& plugin, const std::string& spec, ParameterSetting& setting, std::string& error) {
-    const auto equals = spec.find('=');
+bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, ParameterSetting& setting, std::string& error) {
+    const auto equals = assignment.find('=');
     if (equals == std::string::npos) {
-        error = "--set needs NAME=VALUE, got \"" + spec + "\"";
+        error = "--set needs NAME=VALUE, got \"" + assignment + "\"";
         return false;
     }
-    const std::string name = trim(spec.substr(0, equals));
-    const std::string valueText = trim(spec.substr(equals + 1));
+    const std::string name = trim(assignment.substr(0, equals));
+    const std::string valueText = trim(assignment.substr(equals + 1));
     const VstInt32 count = plugin.effect()->numParams;
 
     setting.index = -1;

@@ -17,7 +17,7 @@ struct ParameterSetting {
 // Resolves "NAME=VALUE" against the effect: NAME is a parameter's exact name
 // or its index; VALUE is 0..1, or a number followed by the parameter's unit
 // ("64%"), read as the panel shows it. False with a one-line reason.
-bool resolveSetting(vsthost::Plugin& plugin, const std::string& spec, ParameterSetting& setting, std::string& error);
+bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, ParameterSetting& setting, std::string& error);
 
 // The names closest to a mistyped one, nearest first.
 std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string& name, size_t count = 3);

@@ -151,9 +151,9 @@ int executePlan(const RenderPlan& plan, std::ostream& out, std::ostream& err) {
             return kExitUsage;
         }
 
-    for (const auto& spec : plan.settings) {
+    for (const auto& assignment : plan.settings) {
         ParameterSetting setting;
-        if (!resolveSetting(*plugin, spec, setting, error)) {
+        if (!resolveSetting(*plugin, assignment, setting, error)) {
             err << "tarnvale-host: " << error << '\n';
             return kExitUsage;
         }
@@ -272,23 +272,23 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
 
     int rate = 0, format = 0;
     std::string rateFrom;
-    for (const auto& spec : options.inputs) {
-        const auto equals = spec.find('=');
+    for (const auto& argument : options.inputs) {
+        const auto equals = argument.find('=');
         char* end = nullptr;
-        const long channel = equals == std::string::npos ? 0 : std::strtol(spec.c_str(), &end, 10);
-        if (equals == std::string::npos || end != spec.c_str() + equals || equals + 1 >= spec.size()) {
-            err << "tarnvale-host: --in needs N=FILE, got \"" << spec << "\"\n";
+        const long channel = equals == std::string::npos ? 0 : std::strtol(argument.c_str(), &end, 10);
+        if (equals == std::string::npos || end != argument.c_str() + equals || equals + 1 >= argument.size()) {
+            err << "tarnvale-host: --in needs N=FILE, got \"" << argument << "\"\n";
             return kExitUsage;
         }
         if (channel < 1) {
-            err << "tarnvale-host: channel " << spec.substr(0, equals) << " is outside 1..16\n";
+            err << "tarnvale-host: channel " << argument.substr(0, equals) << " is outside 1..16\n";
             return kExitUsage;
         }
         if (std::any_of(plan.sources.begin(), plan.sources.end(), [&](const auto& s) { return s.channel == channel; })) {
             err << "tarnvale-host: channel " << channel << " is given more than one file\n";
             return kExitUsage;
         }
-        const std::string path = spec.substr(equals + 1);
+        const std::string path = argument.substr(equals + 1);
         AudioFile file;
         std::string error;
         if (!readAudio(path, file, error)) {
