@@ -2,7 +2,6 @@
 // pointers per direction, each channel its own block of samples.
 #pragma once
 
-#include <algorithm>
 #include <cstddef>
 #include <utility>
 #include <vector>
@@ -34,9 +33,6 @@ public:
     const Sample* operator[](int channel) const { return data_[static_cast<size_t>(channel)].data(); }
     int channels() const { return static_cast<int>(data_.size()); }
     int frames() const { return frames_; }
-    void fill(Sample value) {
-        for (auto& channel : data_) std::fill(channel.begin(), channel.end(), value);
-    }
     // Points channel i of the pointer array somewhere else (in-place tests).
     void alias(int channel, Sample* memory) { pointers_[static_cast<size_t>(channel)] = memory; }
 

@@ -17,9 +17,6 @@ namespace tarnvale {
 // The six signals a channel feeds, in the order the mixer keeps them.
 enum Feed : int { kMainLeft, kSend1Left, kSend2Left, kMainRight, kSend1Right, kSend2Right, kNumFeeds };
 
-// Output buffer of each bus, indexed by feed: main, send 1, send 2 pairs.
-constexpr int kBusOutputForFeed[kNumFeeds] = {0, 2, 4, 1, 3, 5};
-
 // What one run of frames is mixed with: per channel its effective pan and
 // the linear factor of each feed (level gain times pan factor).
 struct MixGains {

@@ -13,7 +13,6 @@ constexpr int kNumKinds = 4;
 constexpr int kNumParams = kNumStrips * kNumKinds;  // 68
 constexpr int kNumInputs = 2 * kNumChannels;        // 32
 constexpr int kNumOutputs = 6 + 2 * kNumChannels;   // 38
-constexpr int kNumBuses = 6;                        // main, send 1, send 2; left and right
 constexpr int kMaxQueuedEvents = 255;
 
 // A parameter's index is 4 x strip + kind.

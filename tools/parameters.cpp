@@ -72,9 +72,8 @@ std::string formatShown(double v) {
     return text;
 }
 
-}  // namespace
-
-std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string& name, size_t count) {
+// The names closest to a mistyped one, nearest first.
+std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string& name, size_t count = 3) {
     std::vector<std::pair<size_t, std::string>> scored;
     for (VstInt32 i = 0; i < plugin.effect()->numParams; ++i) {
         const std::string candidate = plugin.parameterName(i);
@@ -85,6 +84,8 @@ std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string
     for (size_t i = 0; i < scored.size() && i < count; ++i) names.push_back(scored[i].second);
     return names;
 }
+
+}  // namespace
 
 std::string describeParameter(vsthost::Plugin& plugin, VstInt32 index) {
     std::string text = plugin.parameterName(index) + " = " + trim(plugin.parameterDisplay(index));

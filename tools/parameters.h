@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "host/vst_host.h"
 
@@ -18,9 +17,6 @@ struct ParameterSetting {
 // or its index; VALUE is 0..1, or a number followed by the parameter's unit
 // ("64%"), read as the panel shows it. False with a one-line reason.
 bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, ParameterSetting& setting, std::string& error);
-
-// The names closest to a mistyped one, nearest first.
-std::vector<std::string> nearestNames(vsthost::Plugin& plugin, const std::string& name, size_t count = 3);
 
 // "Ch.03 Volume = 64.00 %": the effect's own name, value text and unit.
 std::string describeParameter(vsthost::Plugin& plugin, VstInt32 index);

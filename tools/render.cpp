@@ -280,10 +280,6 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
             err << "tarnvale-host: --in needs N=FILE, got \"" << argument << "\"\n";
             return kExitUsage;
         }
-        if (channel < 1) {
-            err << "tarnvale-host: channel " << argument.substr(0, equals) << " is outside 1..16\n";
-            return kExitUsage;
-        }
         if (std::any_of(plan.sources.begin(), plan.sources.end(), [&](const auto& s) { return s.channel == channel; })) {
             err << "tarnvale-host: channel " << channel << " is given more than one file\n";
             return kExitUsage;

@@ -37,7 +37,6 @@ public:
     // Mixes one block frame by frame. Unapplied events carry over to the next
     // block with their offsets counted from the block they were queued for.
     void process(const float* const* in, float* const* out, int32_t frames);
-    int queued() const { return static_cast<int>(events_.size() - next_); }
 
     // Controller number -> parameter, or -1.
     static int parameterForController(int controller);
