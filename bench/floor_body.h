@@ -3,7 +3,7 @@
 // that still make each output from the inputs (copies and sums). Included
 // inside an anonymous namespace by each instruction set's source file.
 
-#include "mixer/vector_memory.h"
+#include "engine/vector_memory.h"
 
 template <typename V>
 inline void floorGroup(const float* const* in, float* const* out, int i) {

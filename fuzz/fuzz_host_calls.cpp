@@ -2,9 +2,11 @@
 // only through its entry point and record: parameter writes and reads,
 // event lists, process calls of random sizes (in place or apart), and
 // opcodes with valid buffers. Checked as it goes: nothing crashes (the
-// sanitizers watch memory and undefined behaviour), outputs stay finite
-// while every parameter lies in 0..1, the queue applies at most 255 events
-// per list and one per frame, and a parameter reads back as written.
+// sanitizers watch memory and undefined behaviour), outputs stay finite for
+// any parameter value that cannot overflow the arithmetic (NaN and the
+// infinities included: they mix as the default), the queue never holds more
+// than 255 events and applies one per frame, and a parameter reads back as
+// written.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -58,9 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static std::vector<std::vector<float>> buffers(70, std::vector<float>(kMaxFrames));
     float* inputs[32];
     float* outputs[38];
-    bool allInRange = true;  // every parameter in 0..1
-    bool hostile[68] = {};
-    size_t allowedAutomation = 0;  // upper bound since the last event list
+    // Finite values beyond this may overflow the gains; everything up to it
+    // (and every value that is not a finite number) must mix to finite output.
+    constexpr float kSafeMagnitude = 1000.0f;
+    bool allSafe = true;
+    bool overflowing[68] = {};
+    size_t outstanding = 0;  // upper bound of the events still queued
     automationCalls = 0;
 
     std::vector<VstMidiEvent> events;
@@ -69,21 +74,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     while (!in.empty()) {
         switch (in.u8() % 6) {
-        case 0: {  // parameter write, kept in 0..1 or hostile
+        case 0: {  // parameter write, kept in 0..1 or any bits at all
             const auto index = static_cast<VstInt32>(static_cast<int8_t>(in.u8()));
             const bool wild = (in.u8() & 7) == 0;
             float v = in.f32();
             if (!wild) v = std::isfinite(v) ? std::fabs(std::fmod(v, 1.0f)) : 0.5f;
             fx->setParameter(fx, index, v);
             if (index >= 0 && index < 68) {
-                hostile[index] = wild && !(v >= 0.0f && v <= 1.0f);
+                overflowing[index] = std::isfinite(v) && std::fabs(v) > kSafeMagnitude;
                 const float back = fx->getParameter(fx, index);
                 check(std::memcmp(&back, &v, sizeof v) == 0);  // parameters round-trip bit for bit
             } else {
                 check(fx->getParameter(fx, index) == 0.0f);
             }
-            allInRange = true;
-            for (bool h : hostile) allInRange = allInRange && !h;
+            allSafe = true;
+            for (bool h : overflowing) allSafe = allSafe && !h;
             break;
         }
         case 1: {  // an event list
@@ -105,8 +110,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             auto** entries = reinterpret_cast<VstEvent**>(listMemory.data() + offsetof(VstEvents, events));
             for (size_t i = 0; i < events.size(); ++i) entries[i] = reinterpret_cast<VstEvent*>(&events[i]);
             check(fx->dispatcher(fx, effProcessEvents, 0, 0, list, 0.0f) == 1);
-            automationCalls = 0;
-            allowedAutomation = static_cast<size_t>(midi < 255 ? midi : 255);
+            // Earlier events already due stay queued ahead of the new ones.
+            outstanding = outstanding + static_cast<size_t>(midi) < 255 ? outstanding + static_cast<size_t>(midi) : 255;
             break;
         }
         case 2:
@@ -122,9 +127,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 outputs[k] = inPlace && k < 32 ? inputs[k] : buffers[static_cast<size_t>(32 + k)].data();
             const size_t before = automationCalls;
             fx->processReplacing(fx, inputs, outputs, frames);
-            check(automationCalls - before <= static_cast<size_t>(frames > 0 ? frames : 0));  // one per frame
-            check(automationCalls <= allowedAutomation);  // no event applied twice, none beyond the bound
-            if (allInRange)
+            const size_t applied = automationCalls - before;
+            check(applied <= static_cast<size_t>(frames > 0 ? frames : 0));  // one per frame
+            check(applied <= outstanding);  // no event applied twice, none beyond what was queued
+            outstanding -= applied;
+            if (allSafe)
                 for (int k = 0; k < 38; ++k)
                     for (int i = 0; i < frames; ++i) check(std::isfinite(outputs[k][i]));
             break;

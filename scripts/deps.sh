@@ -18,3 +18,15 @@ ensure_packages() {
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
+
+# Packages of the i386 architecture (32-bit Wine), which Debian offers once
+# the architecture is added.
+ensure_i386_packages() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    $sudo apt-get update -qq
+  fi
+  ensure_packages "$@"
+}

@@ -1,8 +1,14 @@
 // Mixing through the record's replacing process call, compared with the
 // worked examples and with the per-frame reference model.
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
+
+#if defined(__SSE2__) || defined(__x86_64__)
+#include <xmmintrin.h>
+#define TARNVALE_TEST_MXCSR 1
+#endif
 
 #include "abi_fixture.h"
 #include "support/reference_mixer.h"
@@ -170,5 +176,105 @@ TEST_F(Abi, DirectOutputOverItsOwnInputEqualsSeparateBuffers) {
     for (int k = 0; k < abitest::kOutputs; ++k)
         for (int i = 0; i < 100; ++i) ASSERT_EQ(out2.pointers()[k][i], out[k][i]) << k << "," << i;
 }
+
+// Every parameter set to NaN or an infinity in turn mixes exactly as its
+// default does, and reads back as given.
+TEST_F(Abi, NonFiniteParameterValuesMixAsTheirDefaults) {
+    constexpr int kFrames = 48;
+    std::mt19937 rng(48);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+    AudioBuffers in(abitest::kInputs, kFrames), expected(abitest::kOutputs, kFrames), out(abitest::kOutputs, kFrames);
+    for (int k = 0; k < abitest::kInputs; ++k)
+        for (int i = 0; i < kFrames; ++i) in[k][i] = signal(rng);
+    plugin->processReplacing(in.pointers(), expected.pointers(), kFrames);
+    for (const float bad : {std::nanf(""), INFINITY, -INFINITY})
+        for (int index = 0; index < abitest::kParams; ++index) {
+            const float before = plugin->getParameter(index);
+            plugin->setParameter(index, bad);
+            const float kept = plugin->getParameter(index);
+            ASSERT_EQ(std::memcmp(&kept, &bad, sizeof bad), 0) << "parameter " << index;
+            plugin->processReplacing(in.pointers(), out.pointers(), kFrames);
+            for (int k = 0; k < abitest::kOutputs; ++k)
+                ASSERT_EQ(std::memcmp(out[k], expected[k], sizeof(float) * kFrames), 0)
+                    << "parameter " << index << " = " << bad << ", output " << k;
+            plugin->setParameter(index, before);
+        }
+    EXPECT_EQ(plugin->parameterDisplay(0).substr(0, 3), "0.0") << "the defaults are back";
+}
+
+#if defined(TARNVALE_TEST_MXCSR)
+constexpr unsigned kDefaultMxcsr = 0x1F80;  // all exceptions masked, round to nearest
+
+// Whatever floating-point state the caller runs with, the process call gives
+// it back unchanged, on every path, and mixes with the same bits.
+TEST_F(Abi, ProcessingLeavesTheCallersFloatingPointStateAsItWas) {
+    constexpr int kFrames = 40;
+    std::mt19937 rng(40);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+    AudioBuffers in(abitest::kInputs, kFrames), reference(abitest::kOutputs, kFrames), out(abitest::kOutputs, kFrames);
+    for (int k = 0; k < abitest::kInputs; ++k)
+        for (int i = 0; i < kFrames; ++i) in[k][i] = signal(rng) / 3.0f;
+    plugin->setParameter(5, 0.3f);
+    plugin->processReplacing(in.pointers(), reference.pointers(), kFrames);
+
+    AudioBuffers missing(abitest::kOutputs, kFrames);
+    missing.alias(20, nullptr);
+    const struct {
+        const char* what;
+        unsigned state;
+    } callers[] = {
+        {"defaults", kDefaultMxcsr},
+        {"flush-to-zero and denormals-are-zero already on", kDefaultMxcsr | 0x8040},
+        {"rounding toward zero", kDefaultMxcsr | 0x6000},
+        {"rounding down, flags already raised", kDefaultMxcsr | 0x2000 | 0x3F},
+        {"divide-by-zero unmasked", kDefaultMxcsr & ~0x0200u},
+    };
+    for (const auto& caller : callers) {
+        const struct {
+            const char* path;
+            float** inputs;
+            float** outputs;
+            VstInt32 frames;
+        } paths[] = {
+            {"a block", in.pointers(), out.pointers(), kFrames},
+            {"no frames", in.pointers(), out.pointers(), 0},
+            {"negative frames", in.pointers(), out.pointers(), -5},
+            {"no input array", nullptr, out.pointers(), kFrames},
+            {"a missing output buffer", in.pointers(), missing.pointers(), kFrames},
+        };
+        for (const auto& path : paths) {
+            const unsigned saved = _mm_getcsr();
+            _mm_setcsr(caller.state);
+            plugin->processReplacing(path.inputs, path.outputs, path.frames);
+            const unsigned after = _mm_getcsr();
+            _mm_setcsr(saved);
+            EXPECT_EQ(after, caller.state) << caller.what << ", " << path.path;
+        }
+        for (int k = 0; k < abitest::kOutputs; ++k)
+            ASSERT_EQ(std::memcmp(out[k], reference[k], sizeof(float) * kFrames), 0) << caller.what << ", output " << k;
+    }
+}
+
+// Samples below the normal range (tails, fades) come out as exact zeros,
+// even for a caller that leaves denormals on; ordinary samples keep every bit.
+TEST_F(Abi, SubnormalInputGivesExactZeros) {
+    constexpr int kFrames = 64;
+    std::mt19937 rng(64);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+    for (int index = 0; index < abitest::kParams; ++index) plugin->setParameter(index, 0.5f + 0.4f * signal(rng));
+    vsthost::EventList events;
+    for (int f = 0; f < kFrames; ++f) events.controlChange(f, 0, static_cast<uint8_t>(14 + f % 100), 64);
+    plugin->processEvents(events);
+    AudioBuffers in(abitest::kInputs, kFrames), out(abitest::kOutputs, kFrames, 1.0f);
+    for (int k = 0; k < abitest::kInputs; ++k)
+        for (int i = 0; i < kFrames; ++i) in[k][i] = signal(rng) * 1e-39f;
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr(kDefaultMxcsr);
+    plugin->processReplacing(in.pointers(), out.pointers(), kFrames);
+    _mm_setcsr(saved);
+    for (int k = 0; k < abitest::kOutputs; ++k)
+        for (int i = 0; i < kFrames; ++i) ASSERT_EQ(out[k][i], 0.0f) << "output " << k << " frame " << i;
+}
+#endif
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "reference_mixer.h"
 
+#include <cmath>
+
 namespace reference {
 
 namespace {
@@ -25,15 +27,14 @@ const int kControllers[kParams] = {
 };
 }  // namespace
 
+float Mixer::defaultOf(int index) {
+    if (index < 4) return index == 0 ? 0.5f : 0.25f;  // master: pan centre, levels at unity
+    const float channel[4] = {0.5f, 0.78125f, 0.0f, 0.0f};
+    return channel[index % 4];
+}
+
 Mixer::Mixer() {
-    params[0] = 0.5f;
-    params[1] = params[2] = params[3] = 0.25f;
-    for (int c = 1; c <= kChannels; ++c) {
-        params[4 * c] = 0.5f;
-        params[4 * c + 1] = 0.78125f;
-        params[4 * c + 2] = 0.0f;
-        params[4 * c + 3] = 0.0f;
-    }
+    for (int i = 0; i < kParams; ++i) params[i] = defaultOf(i);
 }
 
 int Mixer::parameterForController(int controller) {
@@ -43,15 +44,22 @@ int Mixer::parameterForController(int controller) {
 }
 
 void Mixer::queue(const std::vector<Midi>& events) {
-    events_.assign(events.begin(), events.begin() + (events.size() > 255 ? 255 : events.size()));
+    // Earlier events already due stay queued, in order; the rest are dropped.
+    std::vector<Pending> kept;
+    for (size_t i = next_; i < events_.size(); ++i)
+        if (events_[i].due <= totalFrames_) kept.push_back(events_[i]);
+    events_ = kept;
     next_ = 0;
-    sinceQueued_ = 0;
+    for (const Midi& m : events) {
+        if (events_.size() == 255) break;
+        events_.push_back({m, totalFrames_ + m.deltaFrames});
+    }
 }
 
 void Mixer::midiStep(int32_t frame) {
     if (next_ >= events_.size()) return;
-    const Midi& m = events_[next_];
-    if (m.deltaFrames - sinceQueued_ > frame) return;
+    if (events_[next_].due - totalFrames_ > frame) return;
+    const Midi& m = events_[next_].midi;
     ++next_;
     if ((m.status & 0xF0) != 0xB0) return;
     const int index = parameterForController(m.data1);
@@ -69,12 +77,15 @@ void Mixer::process(const float* const* in, float* const* out, int32_t frames) {
             inL[c] = in[2 * c][n];
             inR[c] = in[2 * c + 1][n];
         }
-        const float M = params[1] * 4.0f, A = params[2] * 4.0f, B = params[3] * 4.0f;
+        // A value that is not a finite number mixes as the parameter's default.
+        float used[kParams];
+        for (int i = 0; i < kParams; ++i) used[i] = std::isfinite(params[i]) ? params[i] : defaultOf(i);
+        const float M = used[1] * 4.0f, A = used[2] * 4.0f, B = used[3] * 4.0f;
         float bus[6] = {0, 0, 0, 0, 0, 0};
         float direct[2 * kChannels];
         for (int c = 0; c < kChannels; ++c) {
-            const float* p = &params[4 * (c + 1)];
-            float e = static_cast<float>(static_cast<double>(p[0]) + params[0] - 0.5);
+            const float* p = &used[4 * (c + 1)];
+            float e = static_cast<float>(static_cast<double>(p[0]) + used[0] - 0.5);
             if (e > 1.0f) e = 1.0f;
             else if (e < 0.0f) e = 0.0f;
             const float pan = 2.0f * e;
@@ -96,10 +107,7 @@ void Mixer::process(const float* const* in, float* const* out, int32_t frames) {
         for (int k = 0; k < 6; ++k) out[k][n] = bus[k];
         for (int k = 0; k < 2 * kChannels; ++k) out[6 + k][n] = direct[k];
     }
-    if (frames > 0) {
-        sinceQueued_ += frames;
-        totalFrames_ += frames;
-    }
+    if (frames > 0) totalFrames_ += frames;
 }
 
 }  // namespace reference

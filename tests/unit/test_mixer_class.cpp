@@ -28,12 +28,21 @@ TEST(MixerClass, QueueCopiesFieldsInListOrderUpTo255) {
     EXPECT_EQ(mixer.queuedEvent(1).status, 0xB0);
     EXPECT_EQ(mixer.queuedEvent(1).channel, 15);
 
+    // The note at -3 is already due, so it stays ahead of the new list; the
+    // control change at 5 is not, so it goes. The queue fills up at 255.
     vsthost::EventList many;
     for (int i = 0; i < 300; ++i) many.controlChange(i, 0, 7, 1);
     mixer.processEvents(many.get());
-    EXPECT_EQ(mixer.queuedEventCount(), 255);
+    ASSERT_EQ(mixer.queuedEventCount(), 255);
+    EXPECT_EQ(mixer.queuedEvent(0).deltaFrames, -3);
+    EXPECT_EQ(mixer.queuedEvent(1).deltaFrames, 0);
+    EXPECT_EQ(mixer.queuedEvent(254).deltaFrames, 253);
+    // A null list appends nothing; of the unapplied events only those
+    // already due stay.
     EXPECT_EQ(mixer.processEvents(nullptr), 1);
-    EXPECT_EQ(mixer.queuedEventCount(), 0);
+    ASSERT_EQ(mixer.queuedEventCount(), 2);
+    EXPECT_EQ(mixer.queuedEvent(0).deltaFrames, -3);
+    EXPECT_EQ(mixer.queuedEvent(1).deltaFrames, 0);
 }
 
 TEST(MixerClass, LastControlChangeState) {

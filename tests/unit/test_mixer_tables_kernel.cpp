@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "mixer/mix_kernel.h"
-#include "mixer/tables.h"
+#include "engine/mix_kernel.h"
+#include "engine/tables.h"
 
 using namespace tarnvale;
 
@@ -22,12 +22,12 @@ TEST(Tables, ControllerMapRoundTripsAndLeavesTheRestUnmapped) {
                  {39, 48}, {37, 49}, {33, 53}, {31, 54}, {20, 65}, {15, 66}, {14, 67}};
     for (const auto& k : known) {
         EXPECT_EQ(kParameterForController[k.controller], k.parameter) << "controller " << k.controller;
-        EXPECT_EQ(kControllerForParameter[k.parameter], k.controller);
+        EXPECT_EQ(kParameters[k.parameter].controller, k.controller);
     }
     std::set<int> unmapped;
     for (int cc = 0; cc < 256; ++cc)
         if (kParameterForController[cc] == kNoParameter) unmapped.insert(cc);
-        else EXPECT_EQ(kControllerForParameter[kParameterForController[cc]], cc);
+        else EXPECT_EQ(kParameters[kParameterForController[cc]].controller, cc);
     // 0..13, 16..19, 32, 38, 64..84, 91..101, 120..127, and every byte above 127.
     std::set<int> expected;
     for (int cc = 0; cc < 256; ++cc)
@@ -47,12 +47,12 @@ TEST(Tables, ControllerValues) {
 }
 
 TEST(Tables, NamesDefaultsAndPins) {
-    EXPECT_STREQ(kParameterNames[0], "Master Panpot");
-    EXPECT_STREQ(kParameterNames[3], "Master Send 2");
-    EXPECT_STREQ(kParameterNames[37], "Ch.09 Volume");
-    EXPECT_STREQ(kParameterNames[67], "Ch.16 Send 2");
+    EXPECT_STREQ(kParameters[0].name, "Master Panpot");
+    EXPECT_STREQ(kParameters[3].name, "Master Send 2");
+    EXPECT_STREQ(kParameters[37].name, "Ch.09 Volume");
+    EXPECT_STREQ(kParameters[67].name, "Ch.16 Send 2");
     for (int i = 4; i < kNumParams; ++i) {
-        const std::string name = kParameterNames[i];
+        const std::string name = kParameters[i].name;
         char strip[32];
         std::snprintf(strip, sizeof strip, "Ch.%02d ", stripOf(i));
         EXPECT_EQ(name.substr(0, 6), strip) << i;
@@ -62,11 +62,11 @@ TEST(Tables, NamesDefaultsAndPins) {
     EXPECT_EQ(defaultValue(1), 0.25f);
     EXPECT_EQ(defaultValue(65), 0.78125f);
     EXPECT_EQ(defaultValue(66), 0.0f);
-    EXPECT_STREQ(kInputPinLabels[0], "01-1 Ch.01 L");
-    EXPECT_STREQ(kInputPinLabels[31], "16-2 Ch.16 R");
-    EXPECT_STREQ(kOutputPinLabels[5], "Send 2 R");
-    EXPECT_STREQ(kOutputPinLabels[6], "Ch.01 L");
-    EXPECT_STREQ(kOutputPinLabels[37], "Ch.16 R");
+    EXPECT_STREQ(kInputPins[0].label, "01-1 Ch.01 L");
+    EXPECT_STREQ(kInputPins[31].label, "16-2 Ch.16 R");
+    EXPECT_STREQ(kOutputPins[5].label, "Send 2 R");
+    EXPECT_STREQ(kOutputPins[6].label, "Ch.01 L");
+    EXPECT_STREQ(kOutputPins[37].label, "Ch.16 R");
 }
 
 void defaults(float (&p)[kNumParams]) {
@@ -132,7 +132,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     defaults(p);
     MixGains g;
     computeGains(p, g);
-    selectedKernel().separate(ip.data(), op.data(), 10, 150, g);
+    selectedKernel().separate(ip.data(), op.data(), 10, 150, g, nullptr, nullptr);
     for (int k = 0; k < kNumOutputs; ++k) {
         EXPECT_EQ(out[k][9], 9.0f);
         EXPECT_EQ(out[k][160], 9.0f);
@@ -154,7 +154,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     for (auto& v : inplace) aliasIn.push_back(v.data());
     for (int k = 0; k < 6; ++k) alias[k] = inplace[k].data();
     for (int k = 6; k < kNumOutputs; ++k) alias[k] = (k - 6 < 6) ? out[k].data() : inplace[k - 6].data();
-    selectedKernel().inPlace(aliasIn.data(), alias.data(), 10, 150, g);
+    selectedKernel().inPlace(aliasIn.data(), alias.data(), 10, 150, g, nullptr, nullptr);
     for (int i = 10; i < 160; ++i) {
         EXPECT_EQ(alias[0][i], out[0][i]);
         EXPECT_EQ(alias[5][i], out[5][i]);
@@ -183,7 +183,7 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
         std::vector<float*> ep;
         for (auto& v : in) ip.push_back(v.data());
         for (auto& v : expected) ep.push_back(v.data());
-        mixFramesPortable(ip.data(), ep.data(), offset, frames, g);
+        mixFramesPortable(ip.data(), ep.data(), offset, frames, g, nullptr, nullptr);
         for (int i = offset; i < offset + frames; ++i) {
             float bus[6] = {};
             for (int c = 0; c < kNumChannels; ++c) {
@@ -205,10 +205,10 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(kFrames, -7.0f));
             std::vector<float*> op;
             for (auto& v : out) op.push_back(v.data());
-            info.separate(ip.data(), op.data(), offset, frames, g);
+            info.separate(ip.data(), op.data(), offset, frames, g, nullptr, nullptr);
             ASSERT_EQ(out, expected);
             for (auto& v : out) std::fill(v.begin(), v.end(), -7.0f);
-            info.inPlace(ip.data(), op.data(), offset, frames, g);
+            info.inPlace(ip.data(), op.data(), offset, frames, g, nullptr, nullptr);
             ASSERT_EQ(out, expected);
 
             // In place: outputs 0..31 over inputs 0..31.
@@ -217,7 +217,7 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<float*> wo(kNumOutputs);
             for (auto& v : work) wi.push_back(v.data());
             for (int k = 0; k < kNumOutputs; ++k) wo[k] = k < kNumInputs ? work[k].data() : out[k].data();
-            info.inPlace(wi.data(), wo.data(), offset, frames, g);
+            info.inPlace(wi.data(), wo.data(), offset, frames, g, nullptr, nullptr);
             for (int k = 0; k < kNumInputs; ++k)
                 for (int i = offset; i < offset + frames; ++i) ASSERT_EQ(work[k][i], expected[k][i]) << k << "," << i;
         }

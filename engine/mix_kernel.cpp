@@ -8,7 +8,6 @@ constexpr float kPanCentre = 0.5f;
 constexpr float kUnityChannelLevel = 0.78125f;
 constexpr float kMasterFactor = 4.0f;
 
-
 }  // namespace
 
 void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gains) {
@@ -42,14 +41,20 @@ void computeGains(const float (&params)[kNumParams], MixGains& gains) {
     for (int c = 0; c < kNumChannels; ++c) computeChannelGains(params, c, gains);
 }
 
+void spreadAll(const MixGains& gains, GainLanes& lanes) {
+    for (int f = 0; f < kNumFeeds; ++f)
+        for (int c = 0; c < kNumChannels; ++c)
+            for (float& lane : lanes.gain[f][c]) lane = gains.feed[f][c];
+}
+
 const KernelInfo kKernels[3] = {
-    {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace},
+    {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace, mixFramesPortableSpread},
 #if TARNVALE_X86_KERNELS
-    {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace},
-    {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace},
+    {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace, mixFramesAvx2Spread},
+    {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace, mixFramesAvx512Spread},
 #else
-    {KernelIsa::avx2, "avx2", nullptr, nullptr},
-    {KernelIsa::avx512, "avx512", nullptr, nullptr},
+    {KernelIsa::avx2, "avx2", nullptr, nullptr, nullptr},
+    {KernelIsa::avx512, "avx512", nullptr, nullptr, nullptr},
 #endif
 };
 

@@ -1,0 +1,105 @@
+// The mix kernel: pure functions over arrays. Gains from a parameter
+// snapshot, then a run of frames mixed with those gains.
+#pragma once
+
+#include <cstdint>
+
+#if defined(__x86_64__) || defined(__i386__)
+#define TARNVALE_X86_KERNELS 1
+#else
+#define TARNVALE_X86_KERNELS 0
+#endif
+
+#include "parameter_store.h"
+#include "tables.h"
+
+namespace tarnvale {
+
+// The six signals a channel feeds, in the order the mixer keeps them.
+enum Feed : int { kMainLeft, kSend1Left, kSend2Left, kMainRight, kSend1Right, kSend2Right, kNumFeeds };
+
+// The gains in force: per channel its effective pan and the linear factor
+// of each feed (level gain times pan factor).
+struct MixGains {
+    float effectivePan[kNumChannels];
+    float feed[kNumFeeds][kNumChannels];
+};
+
+// any thread; pure. The master pan shifts every channel's pan (held to
+// 0..1); a channel level of 0.78125 and a master level of 0.25 are unity.
+void computeGains(const float (&params)[kNumParams], MixGains& gains);
+// The same for one channel (0-based) only: what a change of its own strip needs.
+void computeChannelGains(const float (&params)[kNumParams], int channel, MixGains& gains);
+
+// What a run of frames is mixed with: each feed's factor per frame. Frame
+// offset + j of a run takes lane j, so a run of up to kLanes frames can
+// change its gains at any frame (one control change per frame, mixed a
+// whole vector of frames at a time); a longer run needs every lane alike.
+constexpr int kLanes = 16;
+struct GainLanes {
+    alignas(64) float gain[kNumFeeds][kNumChannels][kLanes];
+};
+
+// any thread; pure: every channel's factors from `gains` into every lane.
+void spreadAll(const MixGains& gains, GainLanes& lanes);
+
+// How often a run looks for parameter changes: a value written from another
+// thread is heard within this many frames.
+constexpr int32_t kWatchFrames = 32;
+
+// A mix kernel: mixes frames [offset, offset + frames) of the 32 inputs into
+// the 38 outputs: every frame with `gains`, or, given `lanes`, frame
+// offset + j with the gains of lane j (at most kLanes frames). Bus outputs 0..5 are
+// sums of the channels' feeds, outputs 6 + 2(c-1) and 7 + 2(c-1) channel c's
+// main pair. Every output sample of the frames it mixes is overwritten.
+// After every kWatchFrames frames it looks at `watch` (when given) and stops
+// early if any bit is set, so the caller can take the change; it answers how
+// many frames it mixed. Audio thread; no allocation. All kernels give the
+// same bits: same products, and every bus summed from channel 1 to 16. Each
+// comes in two forms: one for separate input and output buffers, and one
+// that reads each frame's inputs before writing its outputs, for outputs
+// that alias inputs.
+using MixKernel = int32_t (*)(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
+                              const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);
+
+// Channel c's factors from `gains` into lanes [fromLane, toLane): what a
+// change at a frame within a group needs. Each kernel has its own, storing
+// as wide as it loads.
+using SpreadLanes = void (*)(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);
+
+#define TARNVALE_DECLARE_KERNEL(name)                                                                          \
+    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);         \
+    int32_t name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,              \
+                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);                        \
+    int32_t name##InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,     \
+                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);
+TARNVALE_DECLARE_KERNEL(mixFramesPortable)
+#if TARNVALE_X86_KERNELS
+TARNVALE_DECLARE_KERNEL(mixFramesAvx2)
+TARNVALE_DECLARE_KERNEL(mixFramesAvx512)
+#endif
+#undef TARNVALE_DECLARE_KERNEL
+
+// The kernels this build has, and which of them this processor can run.
+enum class KernelIsa { portable, avx2, avx512 };
+struct KernelInfo {
+    KernelIsa isa;
+    const char* name;
+    MixKernel separate;  // null when not built for this target
+    MixKernel inPlace;
+    SpreadLanes spread;
+};
+extern const KernelInfo kKernels[3];
+
+// any thread: whether this processor can run the kernel.
+bool kernelRuns(KernelIsa isa);
+
+// any thread: the widest kernel this processor runs (or the one the build
+// was told to use).
+const KernelInfo& selectedKernel();
+
+// audio thread: whether any output buffer shares memory with any input
+// buffer over the first `frames` samples.
+bool buffersOverlap(const float* const* inputs, float* const* outputs, int32_t frames);
+
+}  // namespace tarnvale

@@ -1,0 +1,126 @@
+// The block mix written once over a vector type V of W floats. Each ISA's
+// source file includes it inside an anonymous namespace, so every copy has
+// internal linkage and is compiled only for its own instruction set.
+//
+// Not a public header: no include guard on purpose, no std:: templates inside.
+
+#include "vector_memory.h"
+
+// U vectors of frames starting at frame i, with the gains of lanes
+// [lane, lane + U x width of V) (PerFrame), or with `even` for every frame.
+// In place, all 32 inputs are read before any output is written, so outputs
+// may alias inputs; for separate buffers each channel's pair is read,
+// written to its direct outputs and added to the buses at once, which keeps
+// far fewer values live and runs at the speed of the memory. A channel's
+// buffer pointers and even gains are read once for all U vectors. Bus sums
+// run from channel 1 to 16 in every copy, so all instruction sets and both
+// forms give the same bits.
+template <typename V, int U, bool InPlace, bool PerFrame>
+inline void mixGroup(const float* const* in, float* const* out, int32_t i, const tarnvale::MixGains& even,
+                     const tarnvale::GainLanes* lanes, int lane) {
+    using namespace tarnvale;
+    constexpr int W = sizeof(V) / sizeof(float);
+    V staged[InPlace ? kNumInputs : 1][U];
+    if constexpr (InPlace)
+        for (int k = 0; k < kNumInputs; ++k)
+            for (int u = 0; u < U; ++u) staged[k][u] = loadVector<V>(in[k] + i + u * W);
+    V bus[kNumFeeds][U];
+    for (int c = 0; c < kNumChannels; ++c) {
+        const float* inL = in[2 * c];
+        const float* inR = in[2 * c + 1];
+        float* directL = out[6 + 2 * c];
+        float* directR = out[7 + 2 * c];
+        // A sample times a feed's factor: each frame's own, or one for all.
+        float gain[kNumFeeds];
+        for (int f = 0; f < kNumFeeds; ++f) gain[f] = even.feed[f][c];
+        auto times = [&](V x, Feed f, int u) -> V {
+            if constexpr (PerFrame) return x * loadVector<V>(&lanes->gain[f][c][lane + u * W]);
+            return x * gain[f];
+        };
+        V l[U], r[U];
+        for (int u = 0; u < U; ++u) {
+            l[u] = InPlace ? staged[2 * c][u] : loadVector<V>(inL + i + u * W);
+            r[u] = InPlace ? staged[2 * c + 1][u] : loadVector<V>(inR + i + u * W);
+        }
+        // The direct pair first: once it is stored, the inputs stay in
+        // registers for the sends rather than being read again.
+        for (int u = 0; u < U; ++u) {
+            const V mainL = times(l[u], kMainLeft, u), mainR = times(r[u], kMainRight, u);
+            storeVector(directL + i + u * W, mainL);
+            storeVector(directR + i + u * W, mainR);
+            bus[kMainLeft][u] = c == 0 ? mainL : bus[kMainLeft][u] + mainL;
+            bus[kMainRight][u] = c == 0 ? mainR : bus[kMainRight][u] + mainR;
+        }
+        for (int u = 0; u < U; ++u)
+            for (Feed f : {kSend1Left, kSend2Left, kSend1Right, kSend2Right}) {
+                const V send = times(f < kMainRight ? l[u] : r[u], f, u);
+                bus[f][u] = c == 0 ? send : bus[f][u] + send;
+            }
+    }
+    for (int u = 0; u < U; ++u) {
+        storeVector(out[0] + i + u * W, bus[kMainLeft][u]);
+        storeVector(out[1] + i + u * W, bus[kMainRight][u]);
+        storeVector(out[2] + i + u * W, bus[kSend1Left][u]);
+        storeVector(out[3] + i + u * W, bus[kSend1Right][u]);
+        storeVector(out[4] + i + u * W, bus[kSend2Left][u]);
+        storeVector(out[5] + i + u * W, bus[kSend2Right][u]);
+    }
+}
+
+// Channel c's factors from `gains` into lanes [from, to), a vector of W
+// lanes at a time, each store as wide as the kernel's loads of the lanes
+// (so those loads take the stored values straight from the store queue).
+// Index is the vector of W int32_t as wide as V.
+template <typename V, typename Index, int W>
+void spreadLanes(const tarnvale::MixGains& gains, int c, int from, int to, tarnvale::GainLanes& lanes) {
+    using namespace tarnvale;
+    static_assert(sizeof(V) == sizeof(Index), "one index per lane");
+    static constexpr int32_t kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    Index iota;
+    __builtin_memcpy(&iota, kIota, sizeof iota);
+    for (int q = from / W * W; q < to; q += W) {
+        const Index index = iota + q;
+        const Index inside = (index >= from) & (index < to);
+        for (int f = 0; f < kNumFeeds; ++f) {
+            float* lane = &lanes.gain[f][c][q];
+            // The factor's bits in every lane, exactly (-0 and NaN included).
+            int32_t bits;
+            __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
+            const Index spread = Index{} + bits;
+            V value;
+            __builtin_memcpy(&value, &spread, sizeof value);
+            const V old = loadVector<V>(lane);
+            storeVector(lane, inside ? value : old);
+        }
+    }
+}
+
+// Frames [offset, offset + frames): whole groups of W (U vectors at a time
+// where the run allows), then single frames, looking at the dirty bits
+// after every kWatchFrames frames.
+template <typename V, int W, int U, bool InPlace, bool PerFrame>
+int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_t frames,
+               const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch) {
+    static_assert(tarnvale::kLanes % W == 0 && tarnvale::kWatchFrames % (U * W) == 0, "groups must fit the lanes");
+    const int32_t end = offset + frames;
+    int32_t i = offset;
+    while (i < end) {
+        const int32_t stop = end - i > tarnvale::kWatchFrames ? i + tarnvale::kWatchFrames : end;
+        if constexpr (U > 1)
+            for (; i + U * W <= stop; i += U * W) mixGroup<V, U, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
+        for (; i + W <= stop; i += W) mixGroup<V, 1, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
+        for (; i < stop; ++i) mixGroup<float, 1, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
+        if (watch != nullptr && watch->any()) break;
+    }
+    return i - offset;
+}
+
+// U: vectors mixed at a time for separate buffers and even gains, where the
+// instruction set has the registers for it.
+template <typename V, int W, int U, bool InPlace>
+int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset, int32_t frames,
+                      const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes,
+                      const tarnvale::DirtyBits* watch) {
+    if (lanes != nullptr) return mixRun<V, W, 1, InPlace, true>(in, out, offset, frames, even, lanes, watch);
+    return mixRun<V, W, InPlace ? 1 : U, InPlace, false>(in, out, offset, frames, even, nullptr, watch);
+}

@@ -1,0 +1,64 @@
+// The parameter store: the 68 values, each one 32-bit float written and read
+// whole from any thread, and one dirty bit per parameter that tells the audio
+// thread which values changed since it last looked.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "tables.h"
+
+namespace tarnvale {
+
+// The dirty bits: bit (index mod 32) of word (index / 32). A writer stores
+// the value, then sets its bit with release order; the audio thread takes
+// the words with an acquire exchange, so it sees every value whose bit it took.
+struct DirtyBits {
+    static constexpr int kWords = (kNumParams + 31) / 32;
+    std::atomic<uint32_t> word[kWords];
+
+    // any thread; lock-free.
+    void mark(int index) { word[index / 32].fetch_or(1u << (index % 32), std::memory_order_release); }
+    // any thread; lock-free: whether any bit is set (a relaxed look).
+    bool any() const {
+        uint32_t bits = 0;
+        for (const auto& w : word) bits |= w.load(std::memory_order_relaxed);
+        return bits != 0;
+    }
+    // audio thread; lock-free: takes and clears the set bits. False when none.
+    bool take(uint32_t (&taken)[kWords]) {
+        uint32_t all = 0;
+        for (int k = 0; k < kWords; ++k) {
+            taken[k] = word[k].load(std::memory_order_relaxed) != 0 ? word[k].exchange(0, std::memory_order_acquire) : 0;
+            all |= taken[k];
+        }
+        return all != 0;
+    }
+};
+
+class ParameterStore {
+public:
+    // main thread: every parameter at its default, no bit set.
+    ParameterStore() {
+        for (int index = 0; index < kNumParams; ++index) values[index].store(defaultValue(index), std::memory_order_relaxed);
+        for (auto& w : dirty.word) w.store(0, std::memory_order_relaxed);
+    }
+
+    // any thread; audio-thread safe. The value is kept exactly as given.
+    void set(int index, float value) {
+        values[index].store(value, std::memory_order_relaxed);
+        dirty.mark(index);
+    }
+    // any thread; audio-thread safe.
+    float get(int index) const { return values[index].load(std::memory_order_relaxed); }
+
+    DirtyBits dirty;
+
+private:
+    std::atomic<float> values[kNumParams];
+};
+
+static_assert(std::atomic<float>::is_always_lock_free, "parameters must be lock-free");
+static_assert(std::atomic<uint32_t>::is_always_lock_free, "dirty bits must be lock-free");
+
+}  // namespace tarnvale
