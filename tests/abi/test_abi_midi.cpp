@@ -179,7 +179,7 @@ TEST_F(Midi, UnappliedEventsCarryOverToTheNextBlock) {
     runBlock({}, 2, false);
     EXPECT_EQ(host.callsWith(audioMasterAutomate).size(), 3u);
 
-    // A new list replaces whatever is still queued.
+    // A new list drops what is still queued but not yet due.
     host.clearCalls();
     model.automation.clear();
     runBlock({cc(100, 110, 9)}, 16);
@@ -204,6 +204,127 @@ TEST_F(Midi, RandomEventStreamsMatchTheModel) {
         runBlock(events, n, block % 4 != 3);  // every fourth block gets no event list
         if (HasFatalFailure()) return;
     }
+}
+
+// With every input at 0.25 and the other parameters at their defaults, the
+// main bus carries 16 x 0.25 x (Master Volume x 4): a control change 118 of
+// value k shows as k / 8 from the frame it applies at.
+class MasterLevels : public Midi {
+protected:
+    std::vector<float> levels(int frames) {
+        AudioBuffers in(abitest::kInputs, frames, 0.25f), out(abitest::kOutputs, frames);
+        plugin->processReplacing(in.pointers(), out.pointers(), frames);
+        return std::vector<float>(out[0], out[0] + frames);
+    }
+    void send(const std::vector<reference::Midi>& events) {
+        vsthost::EventList list;
+        for (const auto& e : events) list.midi(e.deltaFrames, e.status, e.data1, e.data2);
+        plugin->processEvents(list);
+    }
+    static std::vector<reference::Midi> volumes(std::initializer_list<int> values, int32_t delta = 0) {
+        std::vector<reference::Midi> events;
+        for (int v : values) events.push_back(cc(delta, 118, static_cast<uint8_t>(v)));
+        return events;
+    }
+};
+
+std::vector<float> eighths(std::initializer_list<int> values) {
+    std::vector<float> levels;
+    for (int v : values) levels.push_back(static_cast<float>(v) / 8.0f);
+    return levels;
+}
+
+// Ten changes due at frame 0 of a 4-frame block: six are left over. Whatever
+// the next list holds (nothing, no list at all, or an event of its own), the
+// six apply first, one per frame, in their order.
+TEST_F(MasterLevels, ABacklogSurvivesTheNextList) {
+    const struct {
+        const char* next;
+        bool null;
+        std::vector<reference::Midi> events;
+        std::vector<float> block2, block3;
+    } cases[] = {
+        {"an empty list", false, {}, eighths({5, 6, 7, 8}), eighths({9, 10, 10, 10})},
+        {"a null list", true, {}, eighths({5, 6, 7, 8}), eighths({9, 10, 10, 10})},
+        {"a list of its own", false, volumes({50}), eighths({5, 6, 7, 8}), eighths({9, 10, 50, 50})},
+        {"its own, due later", false, volumes({50}, 6), eighths({5, 6, 7, 8}), eighths({9, 10, 50, 50})},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.next);
+        std::string error;
+        vsthost::Host fresh;
+        auto p = vsthost::Plugin::create(abitest::module(), fresh, error);
+        ASSERT_TRUE(p) << error;
+        std::swap(plugin, p);
+        send(volumes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10}));
+        EXPECT_EQ(levels(4), eighths({1, 2, 3, 4}));
+        if (c.null)
+            ASSERT_EQ(plugin->dispatch(effProcessEvents, 0, 0, nullptr), 1);
+        else
+            send(c.events);
+        EXPECT_EQ(levels(4), c.block2);
+        EXPECT_EQ(levels(4), c.block3);
+        const auto told = fresh.callsWith(audioMasterAutomate);
+        ASSERT_EQ(told.size(), c.events.empty() ? 10u : 11u);
+        for (size_t i = 0; i < 10; ++i) EXPECT_EQ(told[i].opt, static_cast<float>(i + 1) / 128.0f);
+        std::swap(plugin, p);
+        p->close();
+    }
+}
+
+// An event a list placed far beyond its block is dropped by the next list.
+TEST_F(MasterLevels, AFarAheadEventIsDroppedByTheNextList) {
+    send(volumes({3}, 100));
+    EXPECT_EQ(levels(8), std::vector<float>(8, 4.0f));
+    send(volumes({7}, 2));
+    EXPECT_EQ(levels(8), std::vector<float>({4.0f, 4.0f, 0.875f, 0.875f, 0.875f, 0.875f, 0.875f, 0.875f}));
+    EXPECT_EQ(levels(128), std::vector<float>(128, 0.875f));
+    EXPECT_EQ(host.callsWith(audioMasterAutomate).size(), 1u);
+}
+
+// The queue holds 255 events, backlog first: 99 left over and 200 new ones
+// make 255, of which the new list's first 156.
+TEST_F(MasterLevels, TheBacklogCountsTowardsThe255) {
+    std::vector<reference::Midi> first, second;
+    for (int i = 0; i < 100; ++i) first.push_back(cc(0, 115, static_cast<uint8_t>(i)));
+    for (int i = 0; i < 200; ++i) second.push_back(cc(0, 114, static_cast<uint8_t>(i % 128)));
+    send(first);
+    levels(1);
+    send(second);
+    levels(300);
+    const auto told = host.callsWith(audioMasterAutomate);
+    ASSERT_EQ(told.size(), 1u + 255u);
+    EXPECT_EQ(told[99].index, 4);
+    EXPECT_EQ(told[99].opt, 99 / 128.0f);
+    EXPECT_EQ(told[100].index, 5);
+    EXPECT_EQ(told[255].opt, (155 % 128) / 128.0f);
+}
+
+// A host chasing all 68 controllers at offset 0 into 32-frame blocks, with
+// an event of its own in the next block: every controller lands, in order,
+// and the new event after them.
+TEST_F(Midi, ChasingEveryControllerLosesNone) {
+    std::vector<reference::Midi> chase;
+    for (int index = 0; index < abitest::kParams; ++index) {
+        for (int cc = 0; cc < 128; ++cc)
+            if (reference::Mixer::parameterForController(cc) == index)
+                chase.push_back({0, 0xB0, static_cast<uint8_t>(cc), static_cast<uint8_t>((index * 5 + 3) % 128)});
+    }
+    ASSERT_EQ(chase.size(), 68u);
+    runBlock(chase, 32);
+    runBlock({cc(4, 118, 99)}, 32);  // Master Volume again, after the chase
+    runBlock({}, 32);
+    runBlock({}, 32, false);
+    const auto told = host.callsWith(audioMasterAutomate);
+    ASSERT_EQ(told.size(), 69u);
+    for (int index = 0; index < abitest::kParams; ++index) {
+        EXPECT_EQ(told[static_cast<size_t>(index)].index, index);
+        if (index != 1) {
+            EXPECT_EQ(plugin->getParameter(index), static_cast<float>((index * 5 + 3) % 128) / 128.0f);
+        }
+    }
+    EXPECT_EQ(told[68].index, 1);
+    EXPECT_EQ(plugin->getParameter(1), 99 / 128.0f);
 }
 
 }  // namespace
