@@ -4,6 +4,7 @@ TARNVALE_PACKAGES=(
   cmake make g++ binutils pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev libsmf-dev
+  lv2-dev liblilv-dev lilv-utils sordi
 )
 
 ensure_packages() {

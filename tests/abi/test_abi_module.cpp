@@ -12,6 +12,9 @@
 #include <string>
 
 #include "abi_fixture.h"
+#if !defined(_WIN32)
+#include "support/command_lines.h"
+#endif
 
 namespace {
 
@@ -20,32 +23,18 @@ using abitest::Abi;
 #if !defined(_WIN32)
 // The module's exports and imports as the ELF tools read them (the Windows
 // DLLs are checked with objdump by scripts/windows.sh).
-std::set<std::string> commandLines(const std::string& command) {
-    std::set<std::string> lines;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) return lines;
-    char line[512];
-    while (std::fgets(line, sizeof line, pipe) != nullptr) {
-        std::string s(line);
-        while (!s.empty() && (s.back() == '\n' || s.back() == '\r')) s.pop_back();
-        if (!s.empty()) lines.insert(s);
-    }
-    pclose(pipe);
-    return lines;
-}
+using testsupport::exportedSymbols;
+using testsupport::neededLibraries;
 
 TEST(Module, ExportsExactlyTheEntryPointAndMain) {
-    const auto symbols = commandLines(std::string("nm -D --defined-only ") + TARNVALE_MODULE_PATH +
-                                      " | awk '{print $3}'");
-    EXPECT_EQ(symbols, (std::set<std::string>{"VSTPluginMain", "main"}));
+    EXPECT_EQ(exportedSymbols(TARNVALE_MODULE_PATH), (std::set<std::string>{"VSTPluginMain", "main"}));
 }
 
 TEST(Module, NeedsOnlyTheCLibraryAtRunTime) {
 #if TARNVALE_SANITIZED
     GTEST_SKIP() << "sanitizer builds link their runtimes";
 #else
-    const auto needed = commandLines(std::string("readelf -d ") + TARNVALE_MODULE_PATH +
-                                     " | sed -n 's/.*(NEEDED).*\\[\\(.*\\)\\]/\\1/p'");
+    const auto needed = neededLibraries(TARNVALE_MODULE_PATH);
     ASSERT_FALSE(needed.empty());
     for (const auto& library : needed)
         EXPECT_TRUE(library == "libc.so.6" || library == "libm.so.6") << library << " is not the C library or libm";

@@ -1,0 +1,384 @@
+// The LV2 edition as LV2 hosts meet it: the bundle in the build tree, read
+// and instantiated through lilv; its ports checked against the parameter and
+// pin tables, its mix against the per-frame reference model, and a render
+// through lv2apply, the command-line host lilv ships.
+#include <gtest/gtest.h>
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/atom/util.h>
+#include <lv2/midi/midi.h>
+#include <lv2/units/units.h>
+#include <lv2/urid/urid.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "lv2/ports.h"
+#include "support/command_lines.h"
+#include "support/reference_mixer.h"
+
+#ifndef TARNVALE_LV2_PATH
+#error "TARNVALE_LV2_PATH must name the folder holding the built bundle"
+#endif
+
+namespace {
+
+using namespace tarnvale;
+using namespace tarnvale::lv2;
+
+// A URID map as hosts offer it.
+struct UridMap {
+    std::map<std::string, LV2_URID> ids;
+    static LV2_URID map(LV2_URID_Map_Handle handle, const char* uri) {
+        auto& ids = static_cast<UridMap*>(handle)->ids;
+        const auto found = ids.find(uri);
+        if (found != ids.end()) return found->second;
+        const auto id = static_cast<LV2_URID>(ids.size() + 1);
+        ids.emplace(uri, id);
+        return id;
+    }
+    LV2_URID_Map feature{this, map};
+    LV2_Feature mapFeature{LV2_URID__map, &feature};
+    const LV2_Feature* features[2] = {&mapFeature, nullptr};
+    LV2_URID operator()(const char* uri) { return map(this, uri); }
+};
+
+// The world, with the bundle of the build tree loaded, shared by the tests.
+struct World {
+    World() : world(lilv_world_new()) {
+        const std::string path = std::string(TARNVALE_LV2_PATH) + "/tarnvale.lv2/";
+        LilvNode* bundle = lilv_new_file_uri(world, nullptr, path.c_str());
+        lilv_world_load_bundle(world, bundle);
+        lilv_node_free(bundle);
+        LilvNode* uri = lilv_new_uri(world, kPluginUri);
+        plugin = lilv_plugins_get_by_uri(lilv_world_get_all_plugins(world), uri);
+        lilv_node_free(uri);
+    }
+    ~World() { lilv_world_free(world); }
+    LilvNode* node(const char* uri) { return lilv_new_uri(world, uri); }
+    LilvWorld* world;
+    const LilvPlugin* plugin = nullptr;
+};
+
+World& world() {
+    static World w;
+    return w;
+}
+
+// An atom sequence of MIDI events, as a host fills the MIDI port.
+class Sequence {
+public:
+    Sequence(UridMap& map) : midi(map(LV2_MIDI__MidiEvent)), type(map(LV2_ATOM__Sequence)) { clear(); }
+    void clear() {
+        auto* seq = get();
+        seq->atom.type = type;
+        seq->atom.size = sizeof(LV2_Atom_Sequence_Body);
+        seq->body.unit = 0;
+        seq->body.pad = 0;
+    }
+    void add(int64_t frame, uint8_t status, uint8_t data1, uint8_t data2) {
+        struct {
+            LV2_Atom_Event header;
+            uint8_t bytes[3];
+        } event{};
+        event.header.time.frames = frame;
+        event.header.body.type = midi;
+        event.header.body.size = 3;
+        event.bytes[0] = status;
+        event.bytes[1] = data1;
+        event.bytes[2] = data2;
+        ASSERT_NE(lv2_atom_sequence_append_event(get(), sizeof buffer - sizeof(LV2_Atom), &event.header), nullptr);
+    }
+    LV2_Atom_Sequence* get() { return reinterpret_cast<LV2_Atom_Sequence*>(buffer); }
+
+private:
+    LV2_URID midi, type;
+    alignas(8) uint8_t buffer[65536];
+};
+
+// One instance with every port connected: audio in blocks of up to
+// kMaxFrames, control values as the panel shows them, MIDI, value outputs.
+class Instance {
+public:
+    static constexpr int kMaxFrames = 4096;
+    explicit Instance(const LV2_Feature* const* features)
+        : in(kNumInputs, std::vector<float>(kMaxFrames)), out(kNumOutputs, std::vector<float>(kMaxFrames)) {
+        instance = lilv_plugin_instantiate(world().plugin, 48000.0, features);
+        if (instance == nullptr) return;
+        for (int p = 0; p < kNumParams; ++p) controls[p] = portValue(p, defaultValue(p));
+        for (uint32_t k = 0; k < static_cast<uint32_t>(kNumInputs); ++k)
+            lilv_instance_connect_port(instance, kFirstAudioIn + k, in[k].data());
+        for (uint32_t k = 0; k < static_cast<uint32_t>(kNumOutputs); ++k)
+            lilv_instance_connect_port(instance, kFirstAudioOut + k, out[k].data());
+        for (uint32_t p = 0; p < static_cast<uint32_t>(kNumParams); ++p) {
+            lilv_instance_connect_port(instance, kFirstControl + p, &controls[p]);
+            lilv_instance_connect_port(instance, kFirstValueOut + p, &values[p]);
+        }
+        lilv_instance_activate(instance);
+    }
+    ~Instance() {
+        if (instance == nullptr) return;
+        lilv_instance_deactivate(instance);
+        lilv_instance_free(instance);
+    }
+    void connectMidi(Sequence* sequence) { lilv_instance_connect_port(instance, kMidiIn, sequence ? sequence->get() : nullptr); }
+    void run(int frames) { lilv_instance_run(instance, static_cast<uint32_t>(frames)); }
+
+    LilvInstance* instance = nullptr;
+    std::vector<std::vector<float>> in, out;
+    float controls[kNumParams] = {};
+    float values[kNumParams] = {};
+};
+
+// The binary exports lv2_descriptor alone and needs nothing but the C
+// library (and libm): its C++ runtime is built in.
+TEST(Lv2Bundle, BinaryExportsOnlyTheDescriptor) {
+    const std::string binary = std::string(TARNVALE_LV2_PATH) + "/tarnvale.lv2/" + kBinary;
+    EXPECT_EQ(testsupport::exportedSymbols(binary), (std::set<std::string>{"lv2_descriptor"}));
+#if !TARNVALE_SANITIZED
+    const auto needed = testsupport::neededLibraries(binary);
+    ASSERT_FALSE(needed.empty());
+    for (const auto& library : needed)
+        EXPECT_TRUE(library == "libc.so.6" || library == "libm.so.6") << library << " is not the C library or libm";
+#endif
+}
+
+TEST(Lv2Bundle, EveryPortAsTheTablesSay) {
+    World& w = world();
+    ASSERT_NE(w.plugin, nullptr) << "the bundle in " << TARNVALE_LV2_PATH << " does not offer " << kPluginUri;
+    ASSERT_EQ(lilv_plugin_get_num_ports(w.plugin), kNumPorts);
+    LilvNode* audio = w.node(LV2_CORE__AudioPort);
+    LilvNode* controlClass = w.node(LV2_CORE__ControlPort);
+    LilvNode* atom = w.node(LV2_ATOM__AtomPort);
+    LilvNode* input = w.node(LV2_CORE__InputPort);
+    LilvNode* output = w.node(LV2_CORE__OutputPort);
+    LilvNode* unit = w.node(LV2_UNITS__unit);
+    LilvNode* percent = w.node(LV2_UNITS__pc);
+    LilvNode* optional = w.node(LV2_CORE__connectionOptional);
+    LilvNode* midiEvent = w.node(LV2_MIDI__MidiEvent);
+    for (uint32_t index = 0; index < kNumPorts; ++index) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(w.plugin, index);
+        ASSERT_NE(port, nullptr) << index;
+        const std::string symbol = lilv_node_as_string(lilv_port_get_symbol(w.plugin, port));
+        LilvNode* nameNode = lilv_port_get_name(w.plugin, port);
+        const std::string name = lilv_node_as_string(nameNode);
+        lilv_node_free(nameNode);
+        SCOPED_TRACE("port " + std::to_string(index) + " " + symbol);
+        if (index < kFirstAudioOut || index < kFirstControl) {
+            const bool in = index < kFirstAudioOut;
+            const PinInfo& pin = in ? kInputPins[index] : kOutputPins[index - kFirstAudioOut];
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, audio));
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, in ? input : output));
+            EXPECT_EQ(symbol, pin.symbol);
+            EXPECT_EQ(name, pin.label);
+        } else if (index == kMidiIn) {
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, atom));
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, input));
+            EXPECT_TRUE(lilv_port_has_property(w.plugin, port, optional));
+            EXPECT_TRUE(lilv_port_supports_event(w.plugin, port, midiEvent));
+            EXPECT_EQ(symbol, "midi_in");
+        } else {
+            const bool in = index < kMidiIn;
+            const int p = static_cast<int>(in ? index - kFirstControl : index - kFirstValueOut);
+            const ParameterInfo& info = kParameters[p];
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, controlClass));
+            EXPECT_TRUE(lilv_port_is_a(w.plugin, port, in ? input : output));
+            EXPECT_EQ(symbol, std::string(info.symbol) + (in ? "" : kValueSymbolSuffix));
+            EXPECT_EQ(name, std::string(info.name) + (in ? "" : kValueNameSuffix));
+            LilvNode *def = nullptr, *min = nullptr, *max = nullptr;
+            lilv_port_get_range(w.plugin, port, &def, &min, &max);
+            ASSERT_TRUE(def && min && max);
+            // Pans -1..1 (centre 0); master levels 0..400 %, channel levels
+            // 0..128 %, volumes at 100 %, channel sends at 0.
+            const float expectedDefault = info.kind == kPan ? 0.0f : info.defaultValue == 0.0f ? 0.0f : 100.0f;
+            EXPECT_FLOAT_EQ(lilv_node_as_float(def), expectedDefault);
+            EXPECT_FLOAT_EQ(lilv_node_as_float(min), info.kind == kPan ? -1.0f : 0.0f);
+            EXPECT_FLOAT_EQ(lilv_node_as_float(max), info.kind == kPan ? 1.0f : p < 4 ? 400.0f : 128.0f);
+            // The default as a port value mixes exactly as the stored default.
+            EXPECT_EQ(storeValue(p, lilv_node_as_float(def)), info.defaultValue);
+            lilv_node_free(def);
+            lilv_node_free(min);
+            lilv_node_free(max);
+            LilvNodes* units = lilv_port_get_value(w.plugin, port, unit);
+            const bool hasPercent = units != nullptr && lilv_nodes_contains(units, percent);
+            EXPECT_EQ(hasPercent, info.kind != kPan);
+            lilv_nodes_free(units);
+        }
+    }
+    for (LilvNode* n : {audio, controlClass, atom, input, output, unit, percent, optional, midiEvent}) lilv_node_free(n);
+}
+
+// Random settings, block sizes from 1 to 4096 and MIDI through the atom
+// sequence: every output sample as the per-frame model mixes it, and the
+// value outputs showing what the mix uses.
+TEST(Lv2Instance, MixMatchesTheModel) {
+    UridMap map;
+    Instance plugin(map.features);
+    ASSERT_NE(plugin.instance, nullptr);
+    Sequence sequence(map);
+    plugin.connectMidi(&sequence);
+    reference::Mixer model;
+    std::mt19937 rng(2);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f), unit(0.0f, 1.0f);
+    std::uniform_int_distribution<int> frames(1, Instance::kMaxFrames), controller(0, 127), value(0, 127);
+    std::vector<float> expected(static_cast<size_t>(kNumOutputs) * Instance::kMaxFrames);
+    for (int block = 0; block < 40; ++block) {
+        const int n = block == 0 ? 1 : block == 1 ? Instance::kMaxFrames : frames(rng);
+        if (block % 3 == 0) {  // the host moves a few controls
+            for (int k = 0; k < 4; ++k) {
+                const int p = static_cast<int>(rng() % kNumParams);
+                plugin.controls[p] = portValue(p, unit(rng));
+                model.params[p] = storeValue(p, plugin.controls[p]);
+            }
+        }
+        sequence.clear();
+        std::vector<reference::Midi> events;
+        const int count = static_cast<int>(rng() % 30);
+        for (int e = 0; e < count; ++e) {
+            const auto at = static_cast<int32_t>(rng() % static_cast<unsigned>(n));
+            const reference::Midi m{at, static_cast<uint8_t>(0xB0 | (e % 16)), static_cast<uint8_t>(controller(rng)),
+                                    static_cast<uint8_t>(value(rng))};
+            events.push_back(m);
+        }
+        std::stable_sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.deltaFrames < b.deltaFrames; });
+        for (const auto& m : events) sequence.add(m.deltaFrames, m.status, m.data1, m.data2);
+        model.queue(events);
+        for (auto& channel : plugin.in)
+            for (int i = 0; i < n; ++i) channel[static_cast<size_t>(i)] = signal(rng);
+        std::vector<const float*> ins;
+        for (auto& channel : plugin.in) ins.push_back(channel.data());
+        std::vector<float*> outs;
+        for (int k = 0; k < kNumOutputs; ++k) outs.push_back(expected.data() + static_cast<size_t>(k) * Instance::kMaxFrames);
+        model.process(ins.data(), outs.data(), n);
+        plugin.run(n);
+        for (int k = 0; k < kNumOutputs; ++k)
+            for (int i = 0; i < n; ++i) {
+                const float e = outs[static_cast<size_t>(k)][i];
+                ASSERT_NEAR(plugin.out[k][static_cast<size_t>(i)], e, 5e-5f + 2e-6f * std::fabs(e))
+                    << "block " << block << " output " << k << " frame " << i;
+            }
+        for (int p = 0; p < kNumParams; ++p) ASSERT_EQ(plugin.values[p], portValue(p, model.params[p])) << "parameter " << p;
+    }
+}
+
+// A MIDI move holds until the host moves the control; then the host's value
+// takes over from the next block. Without MIDI the control ports alone set
+// the mix.
+TEST(Lv2Instance, HostMovesTakeOverFromMidiMoves) {
+    UridMap map;
+    Instance plugin(map.features);
+    ASSERT_NE(plugin.instance, nullptr);
+    Sequence sequence(map);
+    plugin.connectMidi(&sequence);
+    for (auto& channel : plugin.in) std::fill(channel.begin(), channel.end(), 0.25f);
+    const int volume = paramIndex(0, kVolume);
+    // Master Volume to 16/128 (50 %): the main bus, 16 x 0.25 at unity, halves.
+    sequence.add(3, 0xB0, kParameters[volume].controller, 16);
+    plugin.run(8);
+    EXPECT_EQ(plugin.out[0][2], 4.0f);
+    EXPECT_EQ(plugin.out[0][3], 2.0f);
+    EXPECT_EQ(plugin.values[volume], 50.0f);
+    sequence.clear();
+    plugin.run(8);  // the port still holds 100 %: no move, the MIDI value stays
+    EXPECT_EQ(plugin.out[0][0], 2.0f);
+    plugin.controls[volume] = 200.0f;  // the host moves the fader
+    plugin.run(8);
+    EXPECT_EQ(plugin.out[0][0], 8.0f);
+    EXPECT_EQ(plugin.values[volume], 200.0f);
+}
+
+// Without the URID map (lv2apply passes no features) the mixer still mixes
+// and ignores MIDI; in place, outputs over inputs, it mixes as apart.
+TEST(Lv2Instance, NoFeaturesAndInPlace) {
+    const LV2_Feature* none[] = {nullptr};
+    UridMap map;
+    Instance bare(none), apart(map.features), shared(map.features);
+    ASSERT_TRUE(bare.instance && apart.instance && shared.instance);
+    Sequence sequence(map);
+    sequence.add(0, 0xB0, kParameters[paramIndex(0, kVolume)].controller, 0);
+    bare.connectMidi(&sequence);
+    std::mt19937 rng(3);
+    std::uniform_real_distribution<float> signal(-1.0f, 1.0f);
+    for (int k = 0; k < kNumInputs; ++k)
+        for (int i = 0; i < 256; ++i) {
+            const float x = signal(rng);
+            bare.in[k][static_cast<size_t>(i)] = apart.in[k][static_cast<size_t>(i)] = shared.in[k][static_cast<size_t>(i)] = x;
+        }
+    for (int p = 0; p < kNumParams; ++p) apart.controls[p] = shared.controls[p] = portValue(p, 0.3f + 0.01f * p);
+    for (uint32_t k = 0; k < static_cast<uint32_t>(kNumInputs); ++k)
+        lilv_instance_connect_port(shared.instance, kFirstAudioOut + k, shared.in[k].data());
+    bare.run(256);
+    apart.run(256);
+    shared.run(256);
+    float sum = 0.0f;
+    for (int c = 0; c < kNumChannels; ++c) sum += bare.in[2 * c][100];
+    EXPECT_NEAR(bare.out[0][100], sum, 1e-5f) << "MIDI ignored, defaults mixed";
+    for (int k = 0; k < kNumOutputs; ++k) {
+        const float* got = k < kNumInputs ? shared.in[k].data() : shared.out[k].data();
+        ASSERT_EQ(std::memcmp(got, apart.out[k].data(), 256 * sizeof(float)), 0) << "output " << k;
+    }
+}
+
+// lv2apply renders a 32-channel file through the bundle at the defaults:
+// the main pair sums the left and right inputs, the sends stay silent and
+// every direct pair equals its input pair.
+TEST(Lv2Apply, RendersAFileAtTheDefaults) {
+#ifndef TARNVALE_LV2APPLY
+    GTEST_SKIP() << "lv2apply (lilv-utils) not found when the build was configured";
+#else
+    constexpr int kFrames = 4800, kRate = 48000;
+    const std::string dir = testing::TempDir();
+    const std::string inPath = dir + "tarnvale-lv2apply-in.wav", outPath = dir + "tarnvale-lv2apply-out.wav";
+    std::vector<float> interleaved(static_cast<size_t>(kFrames) * kNumInputs);
+    for (int i = 0; i < kFrames; ++i)
+        for (int k = 0; k < kNumInputs; ++k)
+            interleaved[static_cast<size_t>(i) * kNumInputs + k] =
+                0.03f * static_cast<float>(std::sin(0.001 * (k + 1) * i + k));
+    SF_INFO info{};
+    info.samplerate = kRate;
+    info.channels = kNumInputs;
+    info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+    SNDFILE* file = sf_open(inPath.c_str(), SFM_WRITE, &info);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    ASSERT_EQ(sf_writef_float(file, interleaved.data(), kFrames), kFrames);
+    sf_close(file);
+    const std::string command = "LV2_PATH='" + std::string(TARNVALE_LV2_PATH) + "' '" TARNVALE_LV2APPLY "' -i '" + inPath +
+                                "' -o '" + outPath + "' " + kPluginUri;
+    ASSERT_EQ(std::system(command.c_str()), 0) << command;
+    SF_INFO outInfo{};
+    file = sf_open(outPath.c_str(), SFM_READ, &outInfo);
+    ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
+    ASSERT_EQ(outInfo.channels, kNumOutputs);
+    ASSERT_EQ(outInfo.frames, kFrames);
+    std::vector<float> out(static_cast<size_t>(kFrames) * kNumOutputs);
+    ASSERT_EQ(sf_readf_float(file, out.data(), kFrames), kFrames);
+    sf_close(file);
+    for (int i = 0; i < kFrames; ++i) {
+        const float* x = &interleaved[static_cast<size_t>(i) * kNumInputs];
+        const float* y = &out[static_cast<size_t>(i) * kNumOutputs];
+        float left = 0.0f, right = 0.0f;
+        for (int c = 0; c < kNumChannels; ++c) {
+            left += x[2 * c];
+            right += x[2 * c + 1];
+            ASSERT_EQ(y[6 + 2 * c], x[2 * c]) << "frame " << i;
+            ASSERT_EQ(y[7 + 2 * c], x[2 * c + 1]) << "frame " << i;
+        }
+        ASSERT_NEAR(y[0], left, 1e-6f) << "frame " << i;
+        ASSERT_NEAR(y[1], right, 1e-6f) << "frame " << i;
+        for (int k = 2; k < 6; ++k) ASSERT_EQ(y[k], 0.0f) << "send output " << k;
+    }
+    std::remove(inPath.c_str());
+    std::remove(outPath.c_str());
+#endif
+}
+
+}  // namespace
