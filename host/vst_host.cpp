@@ -80,6 +80,11 @@ size_t Host::callCount() const {
     return calls_.size();
 }
 
+size_t Host::countOf(VstInt32 opcode) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return opcode >= 0 && static_cast<size_t>(opcode) < counts_.size() ? counts_[static_cast<size_t>(opcode)] : 0;
+}
+
 void Host::clearCalls() {
     std::lock_guard<std::mutex> lock(mutex_);
     calls_.clear();
@@ -89,6 +94,7 @@ VstIntPtr Host::handle(const HostCall& call) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         calls_.push_back(call);
+        if (call.opcode >= 0 && static_cast<size_t>(call.opcode) < counts_.size()) ++counts_[static_cast<size_t>(call.opcode)];
         if (!responder) {
             for (const auto& entry : answers_)
                 if (entry.first == call.opcode) return entry.second;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <array>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,6 +47,9 @@ public:
     std::vector<HostCall> calls() const;
     std::vector<HostCall> callsWith(VstInt32 opcode) const;
     size_t callCount() const;
+    // Calls with this opcode (0..63) since the host was made (clearCalls
+    // keeps the count).
+    size_t countOf(VstInt32 opcode) const;
     void clearCalls();
 
     // Any thread: records the call and answers it.
@@ -54,6 +58,7 @@ public:
 private:
     mutable std::mutex mutex_;
     std::vector<HostCall> calls_;
+    std::array<size_t, 64> counts_{};  // by host opcode; counting allocates nothing
     std::vector<std::pair<VstInt32, VstIntPtr>> answers_;
 };
 

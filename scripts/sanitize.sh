@@ -9,5 +9,4 @@ cmake -S . -B build-san -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNVALE_SANITIZE=ad
   -DTARNVALE_WERROR="${TARNVALE_WERROR:-OFF}" >/dev/null
 cmake --build build-san -j"$(nproc)"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-LSAN_OPTIONS=suppressions="$PWD/scripts/lsan.supp" \
   ctest --test-dir build-san --output-on-failure -j"$(nproc)" "$@"

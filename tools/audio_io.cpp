@@ -1,92 +1,175 @@
 #include "audio_io.h"
 
 #include <sndfile.h>
+#include <soxr.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace tools {
 
-bool readAudio(const std::string& path, AudioFile& file, std::string& error) {
+namespace {
+
+constexpr size_t kChunkFrames = 4096;  // file frames read at a time for conversion
+
+}  // namespace
+
+FileSource::~FileSource() {
+    if (resampler_ != nullptr) soxr_delete(resampler_);
+    if (sf_ != nullptr) sf_close(sf_);
+}
+
+std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::string& error) {
     SF_INFO info{};
     SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
     if (sf == nullptr) {
         error = "cannot read " + path + ": " + sf_strerror(nullptr);
-        return false;
+        return nullptr;
     }
-    if (info.channels < 1 || info.channels > 2) {
+    if (info.channels < 1 || info.channels > 2 || info.samplerate < 1 || info.frames < 0) {
         sf_close(sf);
         error = path + " has " + std::to_string(info.channels) + " channels; a channel takes a mono or stereo file";
+        return nullptr;
+    }
+    std::unique_ptr<FileSource> source(new FileSource);
+    source->path_ = path;
+    source->sf_ = sf;
+    source->rate_ = info.samplerate;
+    source->format_ = info.format;
+    source->channels_ = info.channels;
+    source->fileFrames_ = info.frames;
+    source->renderFrames_ = info.frames;
+    return source;
+}
+
+bool FileSource::renderAt(int renderRate, std::string& error) {
+    if (renderRate == rate_) return true;
+    soxr_error_t failed = nullptr;
+    const soxr_io_spec_t io = soxr_io_spec(SOXR_FLOAT32_I, SOXR_FLOAT32_I);
+    const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_VHQ, 0);
+    resampler_ = soxr_create(rate_, renderRate, 2, &failed, &io, &quality, nullptr);
+    if (resampler_ == nullptr || failed != nullptr) {
+        error = "cannot convert " + path_ + " from " + std::to_string(rate_) + " to " + std::to_string(renderRate) +
+                " Hz: " + (failed != nullptr ? failed : "no resampler");
         return false;
     }
-    std::vector<float> interleaved(static_cast<size_t>(info.frames) * static_cast<size_t>(info.channels));
-    const sf_count_t got = sf_readf_float(sf, interleaved.data(), info.frames);
-    sf_close(sf);
-    if (got < 0) {
-        error = "cannot read the samples of " + path;
+    renderFrames_ = std::llround(static_cast<double>(fileFrames_) * renderRate / rate_);
+    return true;
+}
+
+bool FileSource::readFile(float* stereo, size_t n, size_t& got, std::string& error) {
+    raw_.resize(n * static_cast<size_t>(channels_));
+    const sf_count_t read = sf_readf_float(sf_, raw_.data(), static_cast<sf_count_t>(n));
+    if (read < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
+        error = "cannot read the samples of " + path_ + ": " + sf_strerror(sf_);
         return false;
     }
-    const auto frames = static_cast<size_t>(got);
-    file.sampleRate = info.samplerate;
-    file.format = info.format;
+    got = static_cast<size_t>(read);
+    for (size_t i = 0; i < got; ++i) {
+        stereo[2 * i] = raw_[i * static_cast<size_t>(channels_)];
+        stereo[2 * i + 1] = raw_[i * static_cast<size_t>(channels_) + static_cast<size_t>(channels_ - 1)];
+    }
+    return true;
+}
+
+bool FileSource::read(float* left, float* right, size_t n, std::string& error) {
+    stereo_.assign(2 * n, 0.0f);
+    size_t have = 0;
+    if (resampler_ == nullptr) {
+        if (!readFile(stereo_.data(), n, have, error)) return false;
+    } else {
+        while (have < n && !drained_) {
+            if (pendingAt_ * 2 == pending_.size()) {  // all converted: the next chunk of the file
+                pending_.resize(2 * kChunkFrames);
+                size_t got = 0;
+                if (!readFile(pending_.data(), kChunkFrames, got, error)) return false;
+                pending_.resize(2 * got);
+                pendingAt_ = 0;
+            }
+            size_t used = 0, made = 0;
+            const size_t waiting = pending_.size() / 2 - pendingAt_;
+            // With nothing left of the file, a null input lets the resampler
+            // give out what it still holds.
+            const soxr_error_t failed =
+                soxr_process(resampler_, waiting > 0 ? pending_.data() + 2 * pendingAt_ : nullptr, waiting, &used,
+                             stereo_.data() + 2 * have, n - have, &made);
+            if (failed != nullptr) {
+                error = "cannot convert " + path_ + ": " + failed;
+                return false;
+            }
+            pendingAt_ += used;
+            have += made;
+            if (waiting == 0 && made == 0) drained_ = true;
+        }
+    }
+    // Exactly frames() frames, then silence.
+    for (size_t i = 0; i < n; ++i) {
+        const bool inside = given_ + static_cast<int64_t>(i) < renderFrames_ && i < have;
+        left[i] = inside ? stereo_[2 * i] : 0.0f;
+        right[i] = inside ? stereo_[2 * i + 1] : 0.0f;
+    }
+    given_ += static_cast<int64_t>(n);
+    return true;
+}
+
+bool readAudio(const std::string& path, AudioFile& file, std::string& error) {
+    auto source = FileSource::open(path, error);
+    if (!source) return false;
+    const auto frames = static_cast<size_t>(source->frames());
+    file.sampleRate = source->fileRate();
+    file.format = source->fileFormat();
     file.left.resize(frames);
     file.right.resize(frames);
-    for (size_t i = 0; i < frames; ++i) {
-        file.left[i] = interleaved[i * static_cast<size_t>(info.channels)];
-        file.right[i] = interleaved[i * static_cast<size_t>(info.channels) + static_cast<size_t>(info.channels - 1)];
-    }
-    return true;
+    return source->read(file.left.data(), file.right.data(), frames, error);
 }
 
-bool writeStereo(const std::string& path, int format, int sampleRate, const std::vector<float>& left,
-                 const std::vector<float>& right, std::string& error) {
-    SF_INFO info{};
-    info.samplerate = sampleRate;
-    info.channels = 2;
-    info.format = format;
-    SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (sf == nullptr) {
-        error = "cannot write " + path + ": " + sf_strerror(nullptr);
-        return false;
+int outputFormat(const std::string& container, const std::string& samples, std::string& error) {
+    int major = 0, subtype = 0;
+    if (container == "wav") major = SF_FORMAT_WAV;
+    else if (container == "flac") major = SF_FORMAT_FLAC;
+    else if (container == "aiff" || container == "aif") major = SF_FORMAT_AIFF;
+    if (samples == "pcm16") subtype = SF_FORMAT_PCM_16;
+    else if (samples == "pcm24") subtype = SF_FORMAT_PCM_24;
+    else if (samples == "float") subtype = SF_FORMAT_FLOAT;
+    if (major == 0) {
+        error = "unknown --format \"" + container + "\" (wav, flac or aiff)";
+        return 0;
     }
-    // Out-of-range samples are clipped by the file format, not wrapped.
-    sf_command(sf, SFC_SET_CLIPPING, nullptr, SF_TRUE);
-    const size_t frames = std::min(left.size(), right.size());
-    std::vector<float> interleaved(frames * 2);
-    for (size_t i = 0; i < frames; ++i) {
-        interleaved[2 * i] = left[i];
-        interleaved[2 * i + 1] = right[i];
+    if (subtype == 0) {
+        error = "unknown --sample-format \"" + samples + "\" (pcm16, pcm24 or float)";
+        return 0;
     }
-    const sf_count_t written = sf_writef_float(sf, interleaved.data(), static_cast<sf_count_t>(frames));
-    const int closed = sf_close(sf);
-    if (written != static_cast<sf_count_t>(frames) || closed != 0) {
-        error = "cannot write all of " + path;
-        return false;
+    SF_INFO probe{};
+    probe.samplerate = 48000;
+    probe.channels = 2;
+    probe.format = major | subtype;
+    if (!sf_format_check(&probe)) {
+        error = container + " files cannot hold " + samples + " samples (FLAC holds pcm16 or pcm24)";
+        return 0;
     }
-    return true;
+    return probe.format;
 }
 
-int formatForName(const std::string& name, int base) {
-    int major = 0;
-    if (name == "wav") major = SF_FORMAT_WAV;
-    else if (name == "flac") major = SF_FORMAT_FLAC;
-    else if (name == "aiff" || name == "aif") major = SF_FORMAT_AIFF;
-    else return 0;
-    for (int subtype : {base & SF_FORMAT_SUBMASK, static_cast<int>(SF_FORMAT_PCM_24)}) {
-        SF_INFO probe{};
-        probe.samplerate = 44100;
-        probe.channels = 2;
-        probe.format = major | subtype;
-        if (subtype != 0 && sf_format_check(&probe)) return probe.format;
-    }
-    return major | SF_FORMAT_PCM_16;
-}
-
-std::string extensionFor(int format) {
+std::string containerName(int format) {
     switch (format & SF_FORMAT_TYPEMASK) {
     case SF_FORMAT_FLAC: return "flac";
     case SF_FORMAT_AIFF: return "aiff";
     default: return "wav";
     }
 }
+
+std::string sampleFormatName(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_S8:
+    case SF_FORMAT_PCM_U8:
+    case SF_FORMAT_PCM_16: return "pcm16";
+    case SF_FORMAT_PCM_24: return "pcm24";
+    default: return "float";
+    }
+}
+
+bool formatClips(int format) { return (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT; }
+
+std::string extensionFor(int format) { return containerName(format); }
 
 }  // namespace tools

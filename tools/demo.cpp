@@ -103,6 +103,27 @@ const Voice kVoices[16] = {
     },
 };
 
+// One stem, generated as it is read.
+class VoiceSource : public Source {
+public:
+    explicit VoiceSource(const Voice& voice) : voice_(voice) {}
+    int64_t frames() const override { return static_cast<int64_t>(kSeconds * kRate); }
+    bool read(float* left, float* right, size_t n, std::string&) override {
+        for (size_t i = 0; i < n; ++i, ++at_) {
+            if (at_ < frames())
+                voice_(static_cast<double>(at_) / kRate, noise_, left[i], right[i]);
+            else
+                left[i] = right[i] = 0.0f;
+        }
+        return true;
+    }
+
+private:
+    const Voice& voice_;
+    Noise noise_;
+    int64_t at_ = 0;
+};
+
 }  // namespace
 
 int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostream& out, std::ostream& err) {
@@ -110,19 +131,18 @@ int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostre
     plan.pluginPath = pluginPath;
     plan.sampleRate = kRate;
     plan.format = SF_FORMAT_WAV | SF_FORMAT_PCM_24;
+    plan.reportPath = (std::filesystem::path(outDir) / "report.json").string();
     plan.blockSize = 512;
     plan.tailSeconds = 0.25;
     plan.outDir = outDir;
     plan.plotPath = (std::filesystem::path(outDir) / "levels.svg").string();
     const auto frames = static_cast<size_t>(kSeconds * kRate);
-    Noise noise;
     for (int c = 0; c < 16; ++c) {
-        StereoSource s;
-        s.channel = c + 1;
-        s.left.resize(frames);
-        s.right.resize(frames);
-        for (size_t i = 0; i < frames; ++i) kVoices[c](static_cast<double>(i) / kRate, noise, s.left[i], s.right[i]);
-        plan.sources.push_back(std::move(s));
+        RenderInput input;
+        input.channel = c + 1;
+        input.rate = kRate;
+        input.source = std::make_unique<VoiceSource>(kVoices[c]);
+        plan.inputs.push_back(std::move(input));
     }
     plan.settings = {"Master Volume=70%", "Ch.01 Volume=110%", "Ch.02 Panpot=0.25", "Ch.04 Panpot=0.8",
                      "Ch.05 Send 1=100%", "Ch.08 Send 1=60%",  "Ch.09 Send 2=80%",  "Ch.11 Send 2=100%",

@@ -4,6 +4,7 @@
 #include <CLI/CLI.hpp>
 #include <climits>
 #include <iostream>
+#include <new>
 #include <string>
 
 #include "demo.h"
@@ -24,7 +25,9 @@ std::string defaultModule() {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+namespace {
+
+int run(int argc, char** argv) {
     CLI::App app{"tarnvale-host: render audio through Tarnvale (or any VST 2.4 effect) from the command line"};
     app.require_subcommand(1);
 
@@ -40,15 +43,24 @@ int main(int argc, char** argv) {
         ->required()
         ->type_name("N=FILE");
     renderCmd->add_option("--out", render.outDir, "folder for the rendered files")->required()->type_name("DIR");
-    renderCmd->add_option("--block", render.blockSize, "frames per process call")->capture_default_str();
-    renderCmd->add_option("--rate", render.sampleRate, "sample rate; must match the inputs'");
-    renderCmd->add_option("--format", render.format, "wav, flac or aiff (default: the inputs' format)");
-    renderCmd->add_option("--tail", render.tailSeconds, "seconds rendered after the longest input ends");
+    renderCmd->add_option("--block", render.blockSize, "frames per process call, 1 to 16384")->capture_default_str();
+    renderCmd->add_option("--rate", render.sampleRate,
+                          "render sample rate (default: the first input's); inputs at other rates are converted");
+    renderCmd->add_option("--format", render.format, "wav, flac or aiff (default: the first input's)");
+    renderCmd->add_option("--sample-format", render.sampleFormat,
+                          "pcm16, pcm24 or float (default: the first input's); float never clips");
+    renderCmd->add_option("--tail", render.tailSeconds, "seconds rendered after the longest input ends, 0 to 3600");
     renderCmd->add_flag("--all", render.allOutputs, "write every channel's output, also those without input");
-    renderCmd->add_option("--set", render.settings, "NAME=VALUE: set a parameter by name or index, 0..1 or with unit")
+    renderCmd->add_option("--set", render.settings,
+                          "NAME=VALUE: set a parameter by exact name or index. VALUE as the panel shows it: a level "
+                          "with its unit (\"Ch.03 Volume=64%\"), a pan as a plain number from -1 (left) to 1 (right) "
+                          "(\"Ch.02 Panpot=-0.4\"); a plain number for a level, or any number followed by \"raw\", "
+                          "is the parameter's 0..1 value (\"Ch.02 Panpot=0.3 raw\")")
         ->type_name("NAME=VALUE");
     renderCmd->add_option("--midi", render.midiFile, "standard MIDI file played into the effect")->type_name("FILE.mid");
     renderCmd->add_option("--plot", render.plotPath, "draw every output's level over time")->type_name("FILE.svg");
+    renderCmd->add_option("--report", render.reportPath, "write the render's settings, inputs and levels as JSON")
+        ->type_name("FILE.json");
 
     std::string demoDir = "demo-out";
     std::string demoModule = defaultModule();
@@ -73,4 +85,15 @@ int main(int argc, char** argv) {
     if (renderCmd->parsed()) return tools::runRender(render, std::cout, std::cerr);
     if (demo->parsed()) return tools::runDemo(demoModule, demoDir, std::cout, std::cerr);
     return tools::kExitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "tarnvale-host: not enough memory\n";
+        return tools::kExitUsage;
+    }
 }

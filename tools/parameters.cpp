@@ -49,8 +49,10 @@ bool shownNumber(vsthost::Plugin& plugin, VstInt32 index, float v, double& shown
     return parseNumber(plugin.parameterDisplay(index), shown, rest);
 }
 
-// The smallest value in 0..1 whose shown number reaches target, for a panel
-// that shows larger numbers for larger values.
+// The value in 0..1 whose panel shows target, for a panel that shows larger
+// numbers for larger values: of the values that show it, the one with the
+// fewest decimals (so "0" puts a pan at 0.5 and "64%" a level at 0.5),
+// else the smallest.
 float invertDisplay(vsthost::Plugin& plugin, VstInt32 index, double target) {
     float lo = 0.0f, hi = 1.0f;
     for (int step = 0; step < 64 && lo < hi; ++step) {
@@ -63,7 +65,13 @@ float invertDisplay(vsthost::Plugin& plugin, VstInt32 index, double target) {
     }
     double shown = 0;
     shownNumber(plugin, index, lo, shown);
-    return shown >= target ? lo : hi;
+    const float smallest = shown >= target ? lo : hi;
+    for (double scale = 10.0; scale <= 1e7; scale *= 10.0) {
+        const auto candidate = static_cast<float>(std::round(smallest * scale) / scale);
+        if (candidate >= 0.0f && candidate <= 1.0f && shownNumber(plugin, index, candidate, shown) && shown == target)
+            return candidate;
+    }
+    return smallest;
 }
 
 std::string formatShown(double v) {
@@ -130,24 +138,28 @@ bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, Para
         return false;
     }
     const float before = plugin.getParameter(setting.index);
-    if (unit.empty()) {
+    const std::string label = trim(plugin.parameterLabel(setting.index));
+    double low = 0, high = 0;
+    const bool readable = shownNumber(plugin, setting.index, 0.0f, low) && shownNumber(plugin, setting.index, 1.0f, high);
+    plugin.setParameter(setting.index, before);
+    // A plain number is the panel's own for a parameter whose panel shows a
+    // number with no unit (a pan, -1 to 1); for the others, and with "raw",
+    // it is the 0..1 value the plug-in stores.
+    const bool panelHasNoUnit = label.empty() && readable && high > low;
+    if (unit == "raw" || (unit.empty() && !panelHasNoUnit)) {
         if (number < 0.0 || number > 1.0) {
-            error = "value " + valueText + " for " + plugin.parameterName(setting.index) +
-                    " lies outside 0..1 (give a unit to use the panel's scale)";
+            error = "value " + valueText + " for " + plugin.parameterName(setting.index) + " lies outside 0..1" +
+                    (label.empty() ? "" : " (give the unit, " + label + ", to use the panel's scale)");
             return false;
         }
         setting.value = static_cast<float>(number);
         return true;
     }
-    const std::string label = trim(plugin.parameterLabel(setting.index));
-    if (label.empty() || unit != label) {
+    if (!unit.empty() && unit != label) {
         error = plugin.parameterName(setting.index) + (label.empty() ? " has no unit" : " is set in " + label) +
                 ", not in \"" + unit + "\"";
         return false;
     }
-    double low = 0, high = 0;
-    const bool readable = shownNumber(plugin, setting.index, 0.0f, low) && shownNumber(plugin, setting.index, 1.0f, high);
-    plugin.setParameter(setting.index, before);
     if (!readable || !(high > low)) {
         error = plugin.parameterName(setting.index) + " cannot be set in " + label + ": its panel text is not a rising number";
         return false;
@@ -155,7 +167,7 @@ bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, Para
     const double slack = (high - low) * 1e-6;
     if (number < low - slack || number > high + slack) {
         error = "value " + valueText + " for " + plugin.parameterName(setting.index) + " lies outside what the panel shows (" +
-                formatShown(low) + " to " + formatShown(high) + " " + label + ")";
+                formatShown(low) + " to " + formatShown(high) + (label.empty() ? "" : " " + label) + ")";
         return false;
     }
     setting.value = invertDisplay(plugin, setting.index, number);

@@ -14,8 +14,11 @@ struct ParameterSetting {
 };
 
 // Resolves "NAME=VALUE" against the effect: NAME is a parameter's exact name
-// or its index; VALUE is 0..1, or a number followed by the parameter's unit
-// ("64%"), read as the panel shows it. False with a one-line reason.
+// or its index. VALUE is a number followed by the parameter's unit ("64%"),
+// read as the panel shows it; a plain number, read as the panel shows it
+// where the panel shows a number with no unit (Tarnvale's pans, -1 left to
+// 1 right) and as the stored 0..1 value elsewhere; or a number followed by
+// "raw", the stored 0..1 value of any parameter. False with a one-line reason.
 bool resolveSetting(vsthost::Plugin& plugin, const std::string& assignment, ParameterSetting& setting, std::string& error);
 
 // "Ch.03 Volume = 64.00 %": the effect's own name, value text and unit.

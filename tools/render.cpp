@@ -4,14 +4,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
-#include <memory>
+#include <nlohmann/json.hpp>
 
-#include "audio_io.h"
 #include "host/vst_host.h"
+#include "output_files.h"
 #include "parameters.h"
 #include "report.h"
 
@@ -24,7 +26,9 @@ namespace {
 struct OutputPair {
     std::string name;
     int left, right;  // output pin indices
-    std::vector<float> leftSamples, rightSamples;
+    std::string path;
+    std::unique_ptr<AudioWriter> writer;
+    std::unique_ptr<OutputMeter> meter;
 };
 
 bool isTarnvale(const AEffect* e) {
@@ -33,25 +37,24 @@ bool isTarnvale(const AEffect* e) {
 
 // The files to write: Tarnvale's buses and the channels that had input (or
 // all of them); for other effects every output pair in order.
-std::vector<OutputPair> outputPairs(const AEffect* e, const std::vector<StereoSource>& sources, bool all) {
+std::vector<OutputPair> outputPairs(const AEffect* e, const std::vector<RenderInput>& inputs, bool all) {
     std::vector<OutputPair> pairs;
+    char name[24];
     if (isTarnvale(e)) {
-        pairs.push_back({"main", 0, 1, {}, {}});
-        pairs.push_back({"send1", 2, 3, {}, {}});
-        pairs.push_back({"send2", 4, 5, {}, {}});
+        pairs.push_back({"main", 0, 1, {}, {}, {}});
+        pairs.push_back({"send1", 2, 3, {}, {}, {}});
+        pairs.push_back({"send2", 4, 5, {}, {}, {}});
         for (int c = 1; c <= 16; ++c) {
-            const bool fed = std::any_of(sources.begin(), sources.end(), [&](const auto& s) { return s.channel == c; });
+            const bool fed = std::any_of(inputs.begin(), inputs.end(), [&](const auto& s) { return s.channel == c; });
             if (!fed && !all) continue;
-            char name[24];
             std::snprintf(name, sizeof name, "ch%02d", c);
-            pairs.push_back({name, 6 + 2 * (c - 1), 7 + 2 * (c - 1), {}, {}});
+            pairs.push_back({name, 6 + 2 * (c - 1), 7 + 2 * (c - 1), {}, {}, {}});
         }
         return pairs;
     }
     for (int k = 0; k < e->numOutputs; k += 2) {
-        char name[24];
         std::snprintf(name, sizeof name, "out%02d", k / 2 + 1);
-        pairs.push_back({name, k, std::min(k + 1, e->numOutputs - 1), {}, {}});
+        pairs.push_back({name, k, std::min(k + 1, e->numOutputs - 1), {}, {}, {}});
     }
     return pairs;
 }
@@ -78,36 +81,6 @@ private:
     int last_ = -1;
 };
 
-// Removes the temporary files of an unfinished render.
-struct TemporaryFiles {
-    std::vector<std::pair<std::string, std::string>> files;  // temporary, final
-    bool committed = false;
-    ~TemporaryFiles() {
-        if (committed) return;
-        std::error_code ignored;
-        for (const auto& f : files) fs::remove(f.first, ignored);
-    }
-    std::string add(const std::string& finalPath) {
-        const fs::path p(finalPath);
-        const std::string temporary =
-            (p.parent_path() / ("." + p.filename().string() + ".partial-" + std::to_string(getpid()))).string();
-        files.emplace_back(temporary, finalPath);
-        return temporary;
-    }
-    bool commit(std::string& error) {
-        for (const auto& f : files) {
-            std::error_code ec;
-            fs::rename(f.first, f.second, ec);
-            if (ec) {
-                error = "cannot move " + f.first + " to " + f.second + ": " + ec.message();
-                return false;
-            }
-        }
-        committed = true;
-        return true;
-    }
-};
-
 bool prepareOutputFolder(const std::string& dir, std::string& error) {
     std::error_code ec;
     fs::create_directories(dir, ec);
@@ -122,90 +95,155 @@ bool prepareOutputFolder(const std::string& dir, std::string& error) {
     return true;
 }
 
+// A number for JSON: null where it is not finite (silence measures -inf).
+nlohmann::json finite(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr); }
+
+struct AutomationSummary {
+    VstInt32 index;
+    size_t changes;
+    float value;
+};
+
+std::string reportJson(const RenderPlan& plan, int64_t frames, const std::vector<nlohmann::json>& settings,
+                       const std::vector<AutomationSummary>& automation, vsthost::Plugin& plugin,
+                       const std::vector<OutputReport>& outputs) {
+    using nlohmann::json;
+    json report;
+    report["plugin"] = plan.pluginPath;
+    report["rate"] = plan.sampleRate;
+    report["frames"] = frames;
+    report["seconds"] = static_cast<double>(frames) / plan.sampleRate;
+    report["block"] = plan.blockSize;
+    report["tail_seconds"] = plan.tailSeconds;
+    report["format"] = containerName(plan.format);
+    report["sample_format"] = sampleFormatName(plan.format);
+    report["settings"] = settings;
+    json inputs = json::array();
+    for (const auto& in : plan.inputs)
+        inputs.push_back({{"channel", in.channel}, {"file", in.file}, {"rate", in.rate},
+                          {"frames", in.source->frames()}, {"converted", in.converted}});
+    report["inputs"] = inputs;
+    report["midi"] = {{"file", plan.midiFile}, {"events", plan.events.size()}};
+    json moves = json::array();
+    for (const auto& a : automation)
+        moves.push_back({{"parameter", plugin.parameterName(a.index)}, {"index", a.index}, {"changes", a.changes},
+                         {"final_value", a.value}});
+    report["automation"] = moves;
+    json outs = json::array();
+    for (const auto& o : outputs)
+        outs.push_back({{"name", o.name},
+                        {"file", o.file},
+                        {"peak_dbfs", finite(o.levels.peakDb)},
+                        {"rms_dbfs", finite(o.levels.rmsDb)},
+                        {"lufs", finite(o.levels.lufs)},
+                        {"lra", finite(o.levels.lra)},
+                        {"true_peak_dbtp", finite(o.levels.truePeakDb)},
+                        {"clipped", o.levels.clipped}});
+    report["outputs"] = outs;
+    return report.dump(2) + "\n";
+}
+
 }  // namespace
 
-int executePlan(const RenderPlan& plan, std::ostream& out, std::ostream& err) {
+int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
     std::string error;
-    auto module = vsthost::Module::load(plan.pluginPath, error);
-    if (!module) {
+    auto fail = [&](int code) {
         err << "tarnvale-host: " << error << '\n';
-        return kExitPlugin;
-    }
+        return code;
+    };
+    auto module = vsthost::Module::load(plan.pluginPath, error);
+    if (!module) return fail(kExitPlugin);
     vsthost::Host host;
     host.sampleRate = plan.sampleRate;
     host.blockSize = plan.blockSize;
     auto plugin = vsthost::Plugin::create(*module, host, error);
-    if (!plugin) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitPlugin;
-    }
+    if (!plugin) return fail(kExitPlugin);
     AEffect* e = plugin->effect();
     if ((e->flags & effFlagsCanReplacing) == 0 || e->processReplacing == nullptr) {
-        err << "tarnvale-host: " << plan.pluginPath << " does not offer replacing processing\n";
-        return kExitPlugin;
+        error = plan.pluginPath + " does not offer replacing processing";
+        return fail(kExitPlugin);
     }
     const int channels = e->numInputs / 2;
-    for (const auto& s : plan.sources)
+    for (const auto& s : plan.inputs)
         if (s.channel < 1 || s.channel > channels) {
-            err << "tarnvale-host: channel " << s.channel << " is outside 1.." << channels << '\n';
-            return kExitUsage;
+            error = "channel " + std::to_string(s.channel) + " is outside 1.." + std::to_string(channels);
+            return fail(kExitUsage);
         }
 
+    std::vector<nlohmann::json> settings;
     for (const auto& assignment : plan.settings) {
         ParameterSetting setting;
-        if (!resolveSetting(*plugin, assignment, setting, error)) {
-            err << "tarnvale-host: " << error << '\n';
-            return kExitUsage;
-        }
+        if (!resolveSetting(*plugin, assignment, setting, error)) return fail(kExitUsage);
         plugin->setParameter(setting.index, setting.value);
         out << "set " << describeParameter(*plugin, setting.index) << '\n';
-    }
-    if (!prepareOutputFolder(plan.outDir, error)) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitOutput;
+        settings.push_back({{"parameter", plugin->parameterName(setting.index)},
+                            {"index", setting.index},
+                            {"value", setting.value},
+                            {"shown", describeParameter(*plugin, setting.index)}});
     }
 
-    size_t longest = 0;
-    for (const auto& s : plan.sources) longest = std::max(longest, s.left.size());
-    const auto total = longest + static_cast<size_t>(std::llround(std::max(0.0, plan.tailSeconds) * plan.sampleRate));
-    auto pairs = outputPairs(e, plan.sources, plan.allOutputs);
-    std::vector<std::vector<float>> outputs(static_cast<size_t>(e->numOutputs), std::vector<float>(total));
+    int64_t longest = 0;
+    for (const auto& s : plan.inputs) longest = std::max(longest, s.source->frames());
+    const auto tail = static_cast<int64_t>(std::llround(plan.tailSeconds * plan.sampleRate));
+    const int64_t total = longest + tail;
+    if (static_cast<double>(total) > kMaxRenderSeconds * plan.sampleRate) {
+        error = "the render would last " + std::to_string(total / plan.sampleRate / 3600) +
+                " hours; tarnvale-host renders at most 24";
+        return fail(kExitUsage);
+    }
+    if (!prepareOutputFolder(plan.outDir, error)) return fail(kExitOutput);
 
-    const int block = std::max(1, plan.blockSize);
+    auto pairs = outputPairs(e, plan.inputs, plan.allOutputs);
+    for (auto& p : pairs) {
+        p.path = (fs::path(plan.outDir) / (p.name + "." + extensionFor(plan.format))).string();
+        p.writer = std::make_unique<AudioWriter>();
+        if (!p.writer->open(p.path, plan.format, plan.sampleRate, error)) return fail(kExitOutput);
+        p.meter = std::make_unique<OutputMeter>(plan.sampleRate, total, formatClips(plan.format));
+    }
+
+    const int block = plan.blockSize;
     plugin->start(static_cast<float>(plan.sampleRate), block);
     host.clearCalls();
+    // One block of every input and output; only these are in memory.
     std::vector<std::vector<float>> inBlock(static_cast<size_t>(e->numInputs), std::vector<float>(static_cast<size_t>(block)));
-    std::vector<float*> inPointers, outPointers(static_cast<size_t>(e->numOutputs));
+    std::vector<std::vector<float>> outBlock(static_cast<size_t>(e->numOutputs), std::vector<float>(static_cast<size_t>(block)));
+    std::vector<float*> inPointers, outPointers;
     for (auto& v : inBlock) inPointers.push_back(v.data());
-    std::vector<const StereoSource*> sourceFor(static_cast<size_t>(channels), nullptr);
-    for (const auto& s : plan.sources) sourceFor[static_cast<size_t>(s.channel - 1)] = &s;
+    for (auto& v : outBlock) outPointers.push_back(v.data());
+    std::vector<int64_t> midiMarks;  // frames of control changes that moved a parameter
 
-    Progress progress(isatty(fileno(stderr)) != 0 && total > static_cast<size_t>(plan.sampleRate));
+    Progress progress(isatty(fileno(stderr)) != 0 && total > plan.sampleRate);
     size_t nextEvent = 0;
-    for (size_t start = 0; start < total; start += static_cast<size_t>(block)) {
-        const auto n = static_cast<VstInt32>(std::min(static_cast<size_t>(block), total - start));
-        for (int c = 0; c < channels; ++c) {
-            const StereoSource* s = sourceFor[static_cast<size_t>(c)];
-            for (VstInt32 i = 0; i < n; ++i) {
-                const size_t at = start + static_cast<size_t>(i);
-                const bool has = s != nullptr && at < s->left.size();
-                inBlock[static_cast<size_t>(2 * c)][static_cast<size_t>(i)] = has ? s->left[at] : 0.0f;
-                inBlock[static_cast<size_t>(2 * c + 1)][static_cast<size_t>(i)] = has ? s->right[at] : 0.0f;
-            }
+    for (int64_t start = 0; start < total; start += block) {
+        const auto n = static_cast<VstInt32>(std::min<int64_t>(block, total - start));
+        for (const auto& s : plan.inputs) {
+            const auto c = static_cast<size_t>(s.channel - 1);
+            if (!s.source->read(inBlock[2 * c].data(), inBlock[2 * c + 1].data(), static_cast<size_t>(n), error))
+                return fail(kExitUsage);
         }
         vsthost::EventList events;
-        while (nextEvent < plan.events.size() && plan.events[nextEvent].frame < static_cast<int64_t>(start) + n) {
+        std::vector<int64_t> controls;
+        while (nextEvent < plan.events.size() && plan.events[nextEvent].frame < start + n) {
             const TimedMidi& m = plan.events[nextEvent++];
-            const auto delta = static_cast<VstInt32>(std::max<int64_t>(0, m.frame - static_cast<int64_t>(start)));
+            const auto delta = static_cast<VstInt32>(std::max<int64_t>(0, m.frame - start));
             events.midi(delta, m.bytes[0], m.bytes[1], m.bytes[2]);
+            if ((m.bytes[0] & 0xF0) == 0xB0) controls.push_back(start + delta);
         }
+        const size_t before = host.countOf(audioMasterAutomate);
         if (events.size() > 0) plugin->processEvents(events);
-        for (size_t k = 0; k < outputs.size(); ++k) outPointers[k] = outputs[k].data() + start;
         plugin->processReplacing(inPointers.data(), outPointers.data(), n);
-        progress.update(static_cast<double>(start + static_cast<size_t>(n)) / static_cast<double>(total));
+        if (host.countOf(audioMasterAutomate) > before) midiMarks.insert(midiMarks.end(), controls.begin(), controls.end());
+        for (auto& p : pairs) {
+            const float* left = outBlock[static_cast<size_t>(p.left)].data();
+            const float* right = outBlock[static_cast<size_t>(p.right)].data();
+            if (!p.writer->write(left, right, static_cast<size_t>(n), error)) return fail(kExitOutput);
+            p.meter->add(left, right, static_cast<size_t>(n));
+        }
+        progress.update(static_cast<double>(start + n) / static_cast<double>(total));
     }
 
     const auto automation = host.callsWith(audioMasterAutomate);
+    std::vector<AutomationSummary> moved;
     if (!plan.events.empty() || !automation.empty()) {
         std::map<VstInt32, std::pair<size_t, float>> perParameter;
         for (const auto& call : automation) {
@@ -215,40 +253,95 @@ int executePlan(const RenderPlan& plan, std::ostream& out, std::ostream& err) {
         }
         out << plan.events.size() << " MIDI events played; the effect reported " << automation.size()
             << " automation changes\n";
-        for (const auto& [index, entry] : perParameter)
-            out << "  " << plugin->parameterName(index) << ": " << entry.first << " changes, ending at "
-                << describeParameter(*plugin, index).substr(plugin->parameterName(index).size() + 3) << '\n';
-    }
-    plugin->close();
-
-    TemporaryFiles files;
-    std::vector<NamedOutput> named;
-    for (auto& p : pairs) {
-        p.leftSamples = std::move(outputs[static_cast<size_t>(p.left)]);
-        p.rightSamples = p.left == p.right ? p.leftSamples : std::move(outputs[static_cast<size_t>(p.right)]);
-        const std::string path = (fs::path(plan.outDir) / (p.name + "." + extensionFor(plan.format))).string();
-        if (!writeStereo(files.add(path), plan.format, plan.sampleRate, p.leftSamples, p.rightSamples, error)) {
-            err << "tarnvale-host: " << error << '\n';
-            return kExitOutput;
+        for (const auto& [index, entry] : perParameter) {
+            moved.push_back({index, entry.first, entry.second});
+            const std::string name = plugin->parameterName(index);
+            out << "  " << name << ": " << entry.first << " changes, ending at "
+                << describeParameter(*plugin, index).substr(name.size() + 3) << '\n';
         }
-        named.push_back({p.name, &p.leftSamples, &p.rightSamples});
     }
-    if (!plan.plotPath.empty() && !writeLevelPlot(files.add(plan.plotPath), named, plan.sampleRate, error)) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitOutput;
+
+    // Every file is complete before any appears under its final name.
+    std::vector<OutputReport> reports;
+    for (auto& p : pairs) reports.push_back({p.name, p.path, p.meter->result(), p.meter.get()});
+    TemporaryFile plot, report;
+    if (!plan.plotPath.empty() &&
+        !writeTextFile(plot, plan.plotPath, levelPlotSvg(reports, plan.sampleRate, total, midiMarks), error))
+        return fail(kExitOutput);
+    if (!plan.reportPath.empty() &&
+        !writeTextFile(report, plan.reportPath, reportJson(plan, total, settings, moved, *plugin, reports), error))
+        return fail(kExitOutput);
+    plugin->close();
+    // All files appear, or none: a failed move takes back those moved before it.
+    bool moved_all = true;
+    size_t done = 0;
+    for (; done < pairs.size() && moved_all; ++done) moved_all = pairs[done].writer->commit(error);
+    if (moved_all && !plan.plotPath.empty()) moved_all = plot.commit(error);
+    if (moved_all && !plan.reportPath.empty()) moved_all = report.commit(error);
+    if (!moved_all) {
+        for (size_t k = 0; k < done; ++k) pairs[k].writer->withdraw();
+        plot.withdraw();
+        report.withdraw();
+        return fail(kExitOutput);
     }
-    if (!files.commit(error)) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitOutput;
-    }
-    out << "wrote " << pairs.size() << " files to " << plan.outDir << " (" << total << " frames at "
-        << plan.sampleRate << " Hz)\n";
-    printLevelTable(named, out);
+
+    out << "wrote " << pairs.size() << " files to " << plan.outDir << " (" << total << " frames at " << plan.sampleRate
+        << " Hz, " << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
+    printLevelTable(reports, out);
     if (!plan.plotPath.empty()) out << "level plot: " << plan.plotPath << '\n';
+    if (!plan.reportPath.empty()) out << "report: " << plan.reportPath << '\n';
     return 0;
 }
 
+namespace {
+
+// "N=FILE": the channel number is checked as written, before it is narrowed.
+bool parseInput(const std::string& argument, int maxChannel, long long& channel, std::string& path, std::string& error) {
+    const auto equals = argument.find('=');
+    if (equals == std::string::npos || equals == 0 || equals + 1 >= argument.size()) {
+        error = "--in needs N=FILE, got \"" + argument + "\"";
+        return false;
+    }
+    const std::string number = argument.substr(0, equals);
+    if (!std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        error = "--in needs N=FILE, got \"" + argument + "\"";
+        return false;
+    }
+    errno = 0;
+    channel = std::strtoll(number.c_str(), nullptr, 10);
+    if (errno == ERANGE || channel < 1 || channel > maxChannel) {
+        error = "channel " + number + " is outside 1.." + std::to_string(maxChannel);
+        return false;
+    }
+    path = argument.substr(equals + 1);
+    return true;
+}
+
+}  // namespace
+
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err) {
+    std::string error;
+    auto fail = [&](int code) {
+        err << "tarnvale-host: " << error << '\n';
+        return code;
+    };
+    if (options.blockSize < 1 || options.blockSize > kMaxBlock) {
+        error = "--block must be 1 to " + std::to_string(kMaxBlock) + " frames";
+        return fail(kExitUsage);
+    }
+    if (!(options.tailSeconds >= 0.0 && options.tailSeconds <= kMaxTailSeconds)) {
+        error = "--tail must be 0 to " + std::to_string(static_cast<int>(kMaxTailSeconds)) + " seconds";
+        return fail(kExitUsage);
+    }
+    if (options.sampleRate != 0 && (options.sampleRate < kMinRate || options.sampleRate > kMaxRate)) {
+        error = "--rate must be " + std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
+        return fail(kExitUsage);
+    }
+    if (options.inputs.empty()) {
+        error = "render needs at least one --in N=FILE";
+        return fail(kExitUsage);
+    }
+
     RenderPlan plan;
     plan.pluginPath = options.pluginPath;
     plan.blockSize = options.blockSize;
@@ -257,72 +350,42 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     plan.settings = options.settings;
     plan.outDir = options.outDir;
     plan.plotPath = options.plotPath;
-    if (options.blockSize < 1) {
-        err << "tarnvale-host: --block must be at least 1\n";
-        return kExitUsage;
-    }
-    if (options.tailSeconds < 0) {
-        err << "tarnvale-host: --tail must not be negative\n";
-        return kExitUsage;
-    }
-    if (options.inputs.empty()) {
-        err << "tarnvale-host: render needs at least one --in N=FILE\n";
-        return kExitUsage;
-    }
-
-    int rate = 0, format = 0;
-    std::string rateFrom;
+    plan.reportPath = options.reportPath;
+    plan.midiFile = options.midiFile;
+    int firstFormat = 0;
     for (const auto& argument : options.inputs) {
-        const auto equals = argument.find('=');
-        char* end = nullptr;
-        const long channel = equals == std::string::npos ? 0 : std::strtol(argument.c_str(), &end, 10);
-        if (equals == std::string::npos || end != argument.c_str() + equals || equals + 1 >= argument.size()) {
-            err << "tarnvale-host: --in needs N=FILE, got \"" << argument << "\"\n";
-            return kExitUsage;
+        long long channel = 0;
+        std::string path;
+        if (!parseInput(argument, 16, channel, path, error)) return fail(kExitUsage);
+        if (std::any_of(plan.inputs.begin(), plan.inputs.end(), [&](const auto& s) { return s.channel == channel; })) {
+            error = "channel " + std::to_string(channel) + " is given more than one file";
+            return fail(kExitUsage);
         }
-        if (std::any_of(plan.sources.begin(), plan.sources.end(), [&](const auto& s) { return s.channel == channel; })) {
-            err << "tarnvale-host: channel " << channel << " is given more than one file\n";
-            return kExitUsage;
+        auto source = FileSource::open(path, error);
+        if (!source) return fail(kExitUsage);
+        if (plan.inputs.empty()) {
+            plan.sampleRate = options.sampleRate != 0 ? options.sampleRate : source->fileRate();
+            firstFormat = source->fileFormat();
         }
-        const std::string path = argument.substr(equals + 1);
-        AudioFile file;
-        std::string error;
-        if (!readAudio(path, file, error)) {
-            err << "tarnvale-host: " << error << '\n';
-            return kExitUsage;
-        }
-        if (rate == 0) {
-            rate = file.sampleRate;
-            format = file.format;
-            rateFrom = path;
-        } else if (file.sampleRate != rate) {
-            err << "tarnvale-host: " << path << " is at " << file.sampleRate << " Hz but " << rateFrom << " is at "
-                << rate << " Hz; inputs must share one sample rate\n";
-            return kExitUsage;
-        }
-        plan.sources.push_back({static_cast<int>(channel), std::move(file.left), std::move(file.right)});
+        if (!source->renderAt(plan.sampleRate, error)) return fail(kExitUsage);
+        RenderInput input;
+        input.channel = static_cast<int>(channel);
+        input.file = path;
+        input.rate = source->fileRate();
+        input.converted = source->converted();
+        input.source = std::move(source);
+        plan.inputs.push_back(std::move(input));
     }
-    if (options.sampleRate != 0 && options.sampleRate != rate) {
-        err << "tarnvale-host: --rate " << options.sampleRate << " differs from the inputs' " << rate
-            << " Hz; resample the inputs first\n";
-        return kExitUsage;
-    }
-    plan.sampleRate = rate;
-    const int major = format & SF_FORMAT_TYPEMASK;
-    const bool known = major == SF_FORMAT_WAV || major == SF_FORMAT_FLAC || major == SF_FORMAT_AIFF;
-    plan.format = options.format.empty() ? (known ? format : formatForName("wav", format))
-                                         : formatForName(options.format, format);
-    if (plan.format == 0) {
-        err << "tarnvale-host: unknown --format \"" << options.format << "\" (wav, flac or aiff)\n";
-        return kExitUsage;
-    }
-    if (!options.midiFile.empty()) {
-        std::string error;
-        if (!readMidiFile(options.midiFile, rate, plan.events, error)) {
-            err << "tarnvale-host: " << error << '\n';
-            return kExitUsage;
-        }
-    }
+    const std::string container = options.format.empty() ? containerName(firstFormat) : options.format;
+    const std::string samples = options.sampleFormat.empty() ? sampleFormatName(firstFormat) : options.sampleFormat;
+    plan.format = outputFormat(container, samples, error);
+    if (plan.format == 0) return fail(kExitUsage);
+    if (!options.midiFile.empty() && !readMidiFile(options.midiFile, plan.sampleRate, plan.events, error))
+        return fail(kExitUsage);
+    for (const auto& in : plan.inputs)
+        if (in.converted)
+            out << "channel " << in.channel << ": " << in.file << " converted from " << in.rate << " to "
+                << plan.sampleRate << " Hz\n";
     return executePlan(plan, out, err);
 }
 

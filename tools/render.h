@@ -1,25 +1,40 @@
-// Rendering audio through an effect offline: sources in, one stereo file per
-// output pair out, with a level table and an optional level plot.
+// Rendering audio through an effect offline, block by block: sources in,
+// one stereo file per output pair out, measured as they are written, with a
+// level table, an optional level plot and an optional JSON report. Memory
+// does not grow with the length of the render.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "audio_io.h"
 #include "exit_codes.h"
 #include "midi_file.h"
 
 namespace tools {
 
-// One stereo source feeding input pair `channel` (1-based).
-struct StereoSource {
+// Bounds of the command line's numbers.
+constexpr int kMaxBlock = 16384;
+constexpr double kMaxTailSeconds = 3600.0;
+constexpr double kMaxRenderSeconds = 24.0 * 3600.0;
+constexpr int kMinRate = 1000;
+constexpr int kMaxRate = 768000;
+
+// One source feeding input pair `channel` (1-based).
+struct RenderInput {
     int channel = 0;
-    std::vector<float> left, right;
+    std::unique_ptr<Source> source;
+    std::string file;  // empty for generated sources
+    int rate = 0;      // the file's own rate
+    bool converted = false;
 };
 
 struct RenderPlan {
     std::string pluginPath;
-    std::vector<StereoSource> sources;
+    std::vector<RenderInput> inputs;
     int sampleRate = 44100;
     int format = 0;  // libsndfile format word of the written files
     int blockSize = 512;
@@ -27,14 +42,17 @@ struct RenderPlan {
     bool allOutputs = false;  // also channels that had no input
     std::vector<std::string> settings;  // NAME=VALUE, applied before rendering
     std::vector<TimedMidi> events;      // played into the effect at their frames
+    std::string midiFile;
     std::string outDir;
-    std::string plotPath;  // empty: no plot
+    std::string plotPath;    // empty: no plot
+    std::string reportPath;  // empty: no report
 };
 
-// Loads the effect, applies the settings, renders, writes the files under
-// temporary names and renames them once all are complete, then prints the
-// level table. Returns the exit code; every failure is one line on err.
-int executePlan(const RenderPlan& plan, std::ostream& out, std::ostream& err);
+// Loads the effect, applies the settings, renders block by block into
+// files under temporary names, renames them once all are complete, then
+// prints the level table. Returns the exit code; every failure is one line
+// on err.
+int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err);
 
 // What the command line gives for `render`.
 struct RenderOptions {
@@ -42,16 +60,19 @@ struct RenderOptions {
     std::vector<std::string> inputs;  // N=FILE
     std::string outDir;
     int blockSize = 512;
-    int sampleRate = 0;  // 0: from the inputs
-    std::string format;  // empty: the inputs' format
+    int sampleRate = 0;  // 0: the first input's
+    std::string format;        // empty: the first input's container
+    std::string sampleFormat;  // empty: the first input's samples
     double tailSeconds = 0.0;
     bool allOutputs = false;
     std::vector<std::string> settings;
     std::string midiFile;
     std::string plotPath;
+    std::string reportPath;
 };
 
-// Reads the inputs and the MIDI file, then executes the plan.
+// Checks the options, opens the inputs and reads the MIDI file, then
+// executes the plan.
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace tools

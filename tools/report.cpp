@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
 #include <iomanip>
 #include <limits>
+#include <set>
+#include <sstream>
 
 namespace tools {
 
@@ -15,100 +16,196 @@ double toDb(double linear) {
     return linear > 0.0 ? 20.0 * std::log10(linear) : -std::numeric_limits<double>::infinity();
 }
 
+// The plot's geometry.
+constexpr int kLabelWidth = 110;
+constexpr int kPlotWidth = 900;
+constexpr int kLaneHeight = 78;
+constexpr int kLaneGap = 14;
+constexpr int kTop = 46;
+constexpr double kFloorDb = -60.0;
+const char* const kSideColour[2] = {"#1f6fb2", "#d9822b"};
+const char* const kMidiColour = "#c0392b";
+
+std::string timeText(double seconds) {
+    char text[32];
+    if (seconds >= 120.0)
+        std::snprintf(text, sizeof text, "%d:%02d", static_cast<int>(seconds) / 60, static_cast<int>(seconds) % 60);
+    else
+        std::snprintf(text, sizeof text, "%g s", std::round(seconds * 100.0) / 100.0);
+    return text;
+}
+
+std::string escapeXml(const std::string& s) {
+    std::string out;
+    for (char c : s) {
+        if (c == '<') out += "&lt;";
+        else if (c == '>') out += "&gt;";
+        else if (c == '&') out += "&amp;";
+        else out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
 std::string dbText(double db) {
-    if (std::isinf(db)) return "-inf";
+    if (std::isinf(db) || std::isnan(db)) return db > 0 ? "inf" : "-inf";
     char text[16];
     std::snprintf(text, sizeof text, "%.1f", db);
     return text;
 }
 
-constexpr double kFloorDb = -60.0;  // bottom of each plot lane
-constexpr int kPlotWidth = 900;
-constexpr int kLabelWidth = 90;
-constexpr int kLaneHeight = 44;
-constexpr int kColumns = 450;
-
-}  // namespace
-
-Levels measure(const std::vector<float>& left, const std::vector<float>& right) {
-    double peak = 0.0, sum = 0.0;
-    size_t clipped = 0, count = 0;
-    for (const auto* side : {&left, &right})
-        for (float x : *side) {
-            const double a = std::fabs(static_cast<double>(x));
-            peak = std::max(peak, a);
-            sum += a * a;
-            if (a >= 1.0) ++clipped;
-            ++count;
-        }
-    return {toDb(peak), toDb(count > 0 ? std::sqrt(sum / static_cast<double>(count)) : 0.0), clipped};
+OutputMeter::OutputMeter(int sampleRate, int64_t totalFrames, bool clips) : total_(totalFrames), clips_(clips) {
+    // The histogram keeps the loudness state the same size for any length.
+    loudness_ = ebur128_init(2, static_cast<unsigned long>(sampleRate),
+                             EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
+    for (auto& p : peaks_) p.assign(kPlotColumns, 0.0f);
 }
 
-void printLevelTable(const std::vector<NamedOutput>& outputs, std::ostream& out) {
-    out << std::left << std::setw(10) << "output" << std::right << std::setw(12) << "peak dBFS" << std::setw(12)
-        << "RMS dBFS" << std::setw(10) << "clipped" << '\n';
+OutputMeter::~OutputMeter() {
+    if (loudness_ != nullptr) ebur128_destroy(&loudness_);
+}
+
+void OutputMeter::add(const float* left, const float* right, size_t n) {
+    interleaved_.resize(2 * n);
+    for (size_t i = 0; i < n; ++i) {
+        const float l = left[i], r = right[i];
+        interleaved_[2 * i] = l;
+        interleaved_[2 * i + 1] = r;
+        const double al = std::fabs(static_cast<double>(l)), ar = std::fabs(static_cast<double>(r));
+        peak_ = std::max({peak_, al, ar});
+        sumSquares_ += al * al + ar * ar;
+        if (clips_) clipped_ += (al >= 1.0) + (ar >= 1.0);
+        const auto column = static_cast<size_t>(total_ > 0 ? (seen_ + static_cast<int64_t>(i)) * kPlotColumns / total_ : 0);
+        if (column < kPlotColumns) {
+            peaks_[0][column] = std::max(peaks_[0][column], static_cast<float>(al));
+            peaks_[1][column] = std::max(peaks_[1][column], static_cast<float>(ar));
+        }
+    }
+    count_ += 2 * n;
+    seen_ += static_cast<int64_t>(n);
+    if (loudness_ != nullptr) ebur128_add_frames_float(loudness_, interleaved_.data(), n);
+}
+
+Measured OutputMeter::result() const {
+    Measured m{};
+    m.peakDb = toDb(peak_);
+    m.rmsDb = toDb(count_ > 0 ? std::sqrt(sumSquares_ / static_cast<double>(count_)) : 0.0);
+    m.clipped = clipped_;
+    m.lufs = m.lra = m.truePeakDb = std::nan("");
+    if (loudness_ != nullptr) {
+        double lufs = 0, lra = 0, left = 0, right = 0;
+        if (ebur128_loudness_global(loudness_, &lufs) == EBUR128_SUCCESS) m.lufs = lufs;
+        if (ebur128_loudness_range(loudness_, &lra) == EBUR128_SUCCESS) m.lra = lra;
+        if (ebur128_true_peak(loudness_, 0, &left) == EBUR128_SUCCESS &&
+            ebur128_true_peak(loudness_, 1, &right) == EBUR128_SUCCESS)
+            m.truePeakDb = toDb(std::max(left, right));
+    }
+    return m;
+}
+
+void printLevelTable(const std::vector<OutputReport>& outputs, std::ostream& out) {
+    out << std::left << std::setw(8) << "output" << std::right << std::setw(11) << "peak dBFS" << std::setw(10)
+        << "RMS dBFS" << std::setw(8) << "LUFS" << std::setw(8) << "LRA LU" << std::setw(11) << "true peak"
+        << std::setw(9) << "clipped" << '\n';
     for (const auto& o : outputs) {
-        const Levels l = measure(*o.left, *o.right);
-        out << std::left << std::setw(10) << o.name << std::right << std::setw(12) << dbText(l.peakDb) << std::setw(12)
-            << dbText(l.rmsDb) << std::setw(10) << l.clipped << '\n';
+        const Measured& l = o.levels;
+        out << std::left << std::setw(8) << o.name << std::right << std::setw(11) << dbText(l.peakDb) << std::setw(10)
+            << dbText(l.rmsDb) << std::setw(8) << dbText(l.lufs) << std::setw(8) << dbText(l.lra) << std::setw(11)
+            << dbText(l.truePeakDb) << std::setw(9) << l.clipped << '\n';
     }
+    out << "(true peak in dBTP; LUFS is the integrated loudness)\n";
 }
 
-bool writeLevelPlot(const std::string& path, const std::vector<NamedOutput>& outputs, int sampleRate,
-                    std::string& error) {
-    std::ofstream svg(path);
-    if (!svg) {
-        error = "cannot write " + path;
-        return false;
-    }
-    const size_t frames = outputs.empty() ? 0 : std::min(outputs[0].left->size(), outputs[0].right->size());
+std::string levelPlotSvg(const std::vector<OutputReport>& outputs, int sampleRate, int64_t frames,
+                         const std::vector<int64_t>& midiFrames) {
+    // The scale reaches above 0 dBFS only when an output does (float files).
+    double topDb = 0.0;
+    for (const auto& o : outputs) topDb = std::max(topDb, std::ceil(o.levels.peakDb / 6.0) * 6.0);
+    topDb = std::min(topDb, 24.0);
     const int lanes = static_cast<int>(outputs.size());
-    const int height = lanes * kLaneHeight + 40;
-    const int width = kLabelWidth + kPlotWidth + 20;
+    const int plotBottom = kTop + lanes * (kLaneHeight + kLaneGap);
+    const int height = plotBottom + 36;
+    const int width = kLabelWidth + kPlotWidth + 24;
     const double seconds = sampleRate > 0 ? static_cast<double>(frames) / sampleRate : 0.0;
+    auto columnX = [&](double column) { return kLabelWidth + column * kPlotWidth / kPlotColumns; };
 
+    std::ostringstream svg;
+    svg << std::fixed << std::setprecision(1);
     svg << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-        << "\" font-family=\"sans-serif\" font-size=\"12\">\n"
-        << "<title>Tarnvale render: output levels over " << std::fixed << std::setprecision(2) << seconds
-        << " s (peak per column, " << kFloorDb << " to 0 dBFS)</title>\n"
+        << "\" font-family=\"sans-serif\" font-size=\"11\">\n"
+        << "<title>Tarnvale render: peak level of each output over " << timeText(seconds) << "</title>\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"#fbfbf8\"/>\n";
-    for (int lane = 0; lane < lanes; ++lane) {
-        const auto& o = outputs[static_cast<size_t>(lane)];
-        const int top = 10 + lane * kLaneHeight;
-        const int bottom = top + kLaneHeight - 6;
-        svg << "<text x=\"8\" y=\"" << (top + kLaneHeight / 2) << "\">" << o.name << "</text>\n"
-            << "<rect x=\"" << kLabelWidth << "\" y=\"" << top << "\" width=\"" << kPlotWidth << "\" height=\""
-            << (bottom - top) << "\" fill=\"#eeeee8\"/>\n";
-        std::string points;
-        for (int col = 0; col < kColumns; ++col) {
-            const size_t from = frames * static_cast<size_t>(col) / kColumns;
-            const size_t to = std::max(from + 1, frames * static_cast<size_t>(col + 1) / kColumns);
-            double peak = 0.0;
-            for (size_t i = from; i < to && i < frames; ++i)
-                peak = std::max({peak, std::fabs(static_cast<double>((*o.left)[i])),
-                                 std::fabs(static_cast<double>((*o.right)[i]))});
-            const double db = std::max(kFloorDb, std::min(0.0, toDb(peak)));
-            const double y = bottom - (db - kFloorDb) / -kFloorDb * (bottom - top);
-            const double x = kLabelWidth + (col + 0.5) * kPlotWidth / kColumns;
-            char p[48];
-            std::snprintf(p, sizeof p, "%.1f,%.1f ", x, y);
-            points += p;
-        }
-        svg << "<polyline fill=\"none\" stroke=\"#2a6f97\" stroke-width=\"1.2\" points=\"" << points << "\"/>\n";
+    // Legend.
+    svg << "<text x=\"" << kLabelWidth << "\" y=\"18\">peak level, dBFS:</text>\n";
+    for (int side = 0; side < 2; ++side) {
+        const int x = kLabelWidth + 110 + side * 70;
+        svg << "<line x1=\"" << x << "\" y1=\"14\" x2=\"" << x + 18 << "\" y2=\"14\" stroke=\"" << kSideColour[side]
+            << "\" stroke-width=\"2\"/><text x=\"" << x + 22 << "\" y=\"18\">" << (side == 0 ? "left" : "right")
+            << "</text>\n";
     }
-    const int axis = 10 + lanes * kLaneHeight + 14;
+    svg << "<line x1=\"" << kLabelWidth + 260 << "\" y1=\"8\" x2=\"" << kLabelWidth + 260 << "\" y2=\"20\" stroke=\""
+        << kMidiColour << "\" stroke-dasharray=\"2,2\"/><text x=\"" << kLabelWidth + 266
+        << "\" y=\"18\">MIDI moved a parameter</text>\n";
+
+    // Where MIDI moved a parameter: one mark per column at most, in a strip
+    // under the legend and faintly across every lane.
+    std::set<int> marked;
+    for (int64_t f : midiFrames)
+        if (frames > 0 && f >= 0 && f < frames) marked.insert(static_cast<int>(f * kPlotColumns / frames));
+    if (!marked.empty()) {
+        svg << "<text x=\"" << kLabelWidth - 4 << "\" y=\"" << kTop - 8 << "\" text-anchor=\"end\" fill=\""
+            << kMidiColour << "\">MIDI</text>\n";
+        for (int column : marked)
+            svg << "<line x1=\"" << columnX(column + 0.5) << "\" y1=\"" << kTop - 16 << "\" x2=\"" << columnX(column + 0.5)
+                << "\" y2=\"" << kTop - 6 << "\" stroke=\"" << kMidiColour << "\"/>\n";
+    }
+
+    for (int lane = 0; lane < lanes; ++lane) {
+        const OutputReport& o = outputs[static_cast<size_t>(lane)];
+        const int top = kTop + lane * (kLaneHeight + kLaneGap);
+        const int bottom = top + kLaneHeight;
+        auto levelY = [&](double db) {
+            const double clamped = std::max(kFloorDb, std::min(topDb, db));
+            return bottom - (clamped - kFloorDb) / (topDb - kFloorDb) * kLaneHeight;
+        };
+        svg << "<text x=\"8\" y=\"" << top + kLaneHeight / 2 << "\" font-size=\"13\">" << escapeXml(o.name)
+            << "</text>\n"
+            << "<text x=\"8\" y=\"" << top + kLaneHeight / 2 + 15 << "\" fill=\"#666\">" << dbText(o.levels.lufs)
+            << " LUFS</text>\n"
+            << "<rect x=\"" << kLabelWidth << "\" y=\"" << top << "\" width=\"" << kPlotWidth << "\" height=\""
+            << kLaneHeight << "\" fill=\"#eeeee8\"/>\n";
+        // Grid lines at the top, 0 dBFS and every 20 dB below, labelled.
+        std::vector<double> grid;
+        if (topDb > 0.0) grid.push_back(topDb);
+        for (double db = 0.0; db >= kFloorDb; db -= 20.0) grid.push_back(db);
+        for (double db : grid) {
+            const double y = levelY(db);
+            svg << "<line x1=\"" << kLabelWidth << "\" y1=\"" << y << "\" x2=\"" << kLabelWidth + kPlotWidth
+                << "\" y2=\"" << y << "\" stroke=\"" << (db == 0.0 ? "#999" : "#d4d4cc") << "\"/>\n"
+                << "<text x=\"" << kLabelWidth - 4 << "\" y=\"" << y + 4 << "\" text-anchor=\"end\" fill=\"#666\">"
+                << static_cast<int>(db) << "</text>\n";
+        }
+        for (int column : marked)
+            svg << "<line x1=\"" << columnX(column + 0.5) << "\" y1=\"" << top << "\" x2=\"" << columnX(column + 0.5)
+                << "\" y2=\"" << bottom << "\" stroke=\"" << kMidiColour << "\" stroke-opacity=\"0.18\"/>\n";
+        for (int side = 0; side < 2; ++side) {
+            const auto& peaks = o.meter->columnPeaks(side);
+            svg << "<polyline fill=\"none\" stroke=\"" << kSideColour[side] << "\" stroke-width=\"1.1\" points=\"";
+            for (int column = 0; column < kPlotColumns; ++column)
+                svg << columnX(column + 0.5) << ',' << levelY(toDb(peaks[static_cast<size_t>(column)])) << ' ';
+            svg << "\"/>\n";
+        }
+    }
+    // The time axis.
     for (int tick = 0; tick <= 10; ++tick) {
         const double x = kLabelWidth + tick * kPlotWidth / 10.0;
-        svg << "<text x=\"" << x << "\" y=\"" << axis << "\" text-anchor=\"middle\">" << std::setprecision(1)
-            << seconds * tick / 10.0 << " s</text>\n";
+        svg << "<line x1=\"" << x << "\" y1=\"" << plotBottom - kLaneGap << "\" x2=\"" << x << "\" y2=\""
+            << plotBottom - kLaneGap + 5 << "\" stroke=\"#666\"/><text x=\"" << x << "\" y=\"" << plotBottom + 6
+            << "\" text-anchor=\"middle\">" << timeText(seconds * tick / 10.0) << "</text>\n";
     }
     svg << "</svg>\n";
-    svg.close();
-    if (!svg) {
-        error = "cannot write " + path;
-        return false;
-    }
-    return true;
+    return svg.str();
 }
 
 }  // namespace tools

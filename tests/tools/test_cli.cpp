@@ -1,18 +1,22 @@
 // tarnvale-host through its command line, on small generated files.
 #include <gtest/gtest.h>
-#include <smf.h>
 #include <sndfile.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "audio_io.h"
+#include "midi_bytes.h"
+#include "render.h"
 #include "support/reference_mixer.h"
 
 namespace fs = std::filesystem;
@@ -59,16 +63,35 @@ protected:
 
     // A float WAV of a few deterministic samples.
     std::string writeInput(const std::string& name, int channels, int rate, int frames, float scale) {
+        return writeFile(name, channels, rate, frames, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                         [&](size_t i, int c) { return scale * static_cast<float>(std::sin(0.01 * (i * channels + c + 1) * (channels + 1))); });
+    }
+    // Any signal, a frame at a time, into a file of the format given.
+    template <typename Signal>
+    std::string writeFile(const std::string& name, int channels, int rate, int64_t frames, int format, Signal signal) {
         const std::string path = dir + "/" + name;
         SF_INFO info{};
         info.samplerate = rate;
         info.channels = channels;
-        info.format = SF_FORMAT_WAV | SF_FORMAT_FLOAT;
+        info.format = format;
         SNDFILE* sf = sf_open(path.c_str(), SFM_WRITE, &info);
-        std::vector<float> data(static_cast<size_t>(frames * channels));
-        for (size_t i = 0; i < data.size(); ++i) data[i] = scale * static_cast<float>(std::sin(0.01 * (i + 1) * (channels + 1)));
-        sf_writef_float(sf, data.data(), frames);
+        EXPECT_NE(sf, nullptr) << sf_strerror(nullptr);
+        std::vector<float> block;
+        for (int64_t at = 0; at < frames; at += 65536) {
+            const int64_t n = std::min<int64_t>(65536, frames - at);
+            block.resize(static_cast<size_t>(n * channels));
+            for (int64_t i = 0; i < n; ++i)
+                for (int c = 0; c < channels; ++c)
+                    block[static_cast<size_t>(i * channels + c)] = signal(static_cast<size_t>(at + i), c);
+            sf_writef_float(sf, block.data(), n);
+        }
         sf_close(sf);
+        return path;
+    }
+    std::string writeBytes(const std::string& name, const miditest::Bytes& bytes) {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                                     static_cast<std::streamsize>(bytes.size()));
         return path;
     }
 
@@ -89,7 +112,7 @@ TEST_F(Cli, RenderEqualsThePerFrameModel) {
     const std::string stereo = writeInput("a.wav", 2, 48000, 1000, 0.5f);
     const std::string mono = writeInput("b.wav", 1, 48000, 700, 0.8f);
     const Outcome r = run({"render", "--in", "1=" + stereo, "--in", "3=" + mono, "--out", dir + "/out", "--block", "100",
-                       "--set", "Ch.03 Panpot=0.8", "--set", "13=64%", "--set", "Master Send 1=0.5", "--set",
+                       "--set", "Ch.03 Panpot=0.6", "--set", "13=64%", "--set", "Master Send 1=0.5", "--set",
                        "Ch.03 Send 1=0.3", "--tail", "0.001"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("set Ch.03 Panpot = 0.600"), std::string::npos) << r.out;
@@ -137,10 +160,12 @@ TEST_F(Cli, RenderEqualsThePerFrameModel) {
 TEST_F(Cli, SetAcceptsNamesIndicesAndPanelUnits) {
     const std::string input = writeInput("a.wav", 2, 44100, 64, 0.5f);
     const Outcome r = run({"render", "--in", "2=" + input, "--out", dir + "/out", "--set", "Ch.02 Volume=50%", "--set",
-                       "1=200%", "--set", "Master Panpot=0.75", "--set", "Ch.02 Send 2=128 %", "--all"});
+                       "1=200%", "--set", "Master Panpot=0.75 raw", "--set", "Ch.02 Send 2=128 %", "--set",
+                       "Ch.02 Panpot=-0.4", "--set", "Ch.01 Panpot=0", "--set", "Ch.01 Send 1=0.5", "--all"});
     ASSERT_EQ(r.code, 0) << r.err;
     for (const char* echo : {"set Ch.02 Volume = 50.00 %", "set Master Volume = 200.0 %", "set Master Panpot = 0.500",
-                             "set Ch.02 Send 2 = 128.0 %"})
+                             "set Ch.02 Send 2 = 128.0 %", "set Ch.02 Panpot = -0.400", "set Ch.01 Panpot = 0.000",
+                             "set Ch.01 Send 1 = 64.00 %"})
         EXPECT_NE(r.out.find(echo), std::string::npos) << echo << "\n" << r.out;
     EXPECT_EQ(filesIn(dir + "/out").size(), 19u) << "--all writes every channel";
 }
@@ -148,22 +173,12 @@ TEST_F(Cli, SetAcceptsNamesIndicesAndPanelUnits) {
 // A MIDI file with a tempo change: controller moves land on their frames.
 TEST_F(Cli, MidiFileControllerMovesLandOnTheirFrames) {
     const std::string input = writeInput("a.wav", 2, 48000, 96000, 0.25f);
-    const std::string midi = dir + "/moves.mid";
-    {
-        smf_t* smf = smf_new();
-        ASSERT_EQ(smf_set_ppqn(smf, 960), 0);
-        smf_track_t* track = smf_track_new();
-        smf_add_track(smf, track);
-        // 120 bpm: 1920 pulses a second. Pulse 960 is 0.5 s, frame 24000.
-        smf_track_add_event_pulses(track, smf_event_new_from_bytes(0xB4, 118, 0), 960);
-        // From pulse 1920 (1.0 s) on, 60 bpm: 960 pulses a second.
-        unsigned char tempo[] = {0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40};
-        smf_track_add_event_pulses(track, smf_event_new_from_pointer(tempo, sizeof tempo), 1920);
-        // Pulse 2400 is 1.0 s + 0.5 s, frame 72000 (at 120 bpm throughout it would be 60000).
-        smf_track_add_event_pulses(track, smf_event_new_from_bytes(0xBF, 118, 127), 2400);
-        ASSERT_EQ(smf_save(smf, midi.c_str()), 0);
-        smf_delete(smf);
-    }
+    // 960 ticks a quarter at 120 bpm: tick 960 is 0.5 s, frame 24000. From
+    // tick 1920 (1.0 s) on, 60 bpm: tick 2400 is 1.5 s, frame 72000 (at
+    // 120 bpm throughout it would be 60000).
+    miditest::Track track;
+    track.event(960, {0xB4, 118, 0}).tempo(960, 1000000).event(480, {0xBF, 118, 127}).end();
+    const std::string midi = writeBytes("moves.mid", miditest::file(0, 960, {track}));
     const Outcome r = run({"render", "--in", "1=" + input, "--out", dir + "/out", "--midi", midi, "--block", "333"});
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.out.find("2 MIDI events played; the effect reported 2 automation changes"), std::string::npos) << r.out;
@@ -183,7 +198,6 @@ TEST_F(Cli, MidiFileControllerMovesLandOnTheirFrames) {
 
 TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
     const std::string good = writeInput("good.wav", 2, 44100, 32, 0.5f);
-    const std::string other = writeInput("other.wav", 2, 48000, 32, 0.5f);
     const std::string text = dir + "/text.wav";
     std::ofstream(text) << "not audio at all";
     const std::string blocker = dir + "/blocker";
@@ -196,7 +210,6 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
     } cases[] = {
         {"missing file", {"render", "--in", "1=" + dir + "/missing.wav", "--out", out}, "cannot read"},
         {"unreadable file", {"render", "--in", "1=" + text, "--out", out}, "cannot read"},
-        {"rates differ", {"render", "--in", "1=" + good, "--in", "2=" + other, "--out", out}, "share one sample rate"},
         {"channel 0", {"render", "--in", "0=" + good, "--out", out}, "outside 1..16"},
         {"channel 17", {"render", "--in", "17=" + good, "--out", out}, "outside 1..16"},
         {"no channel", {"render", "--in", good, "--out", out}, "N=FILE"},
@@ -210,7 +223,19 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
         {"not a library", {"render", text, "--in", "1=" + good, "--out", out}, "tarnvale-host:"},
         {"info of a non-plug-in", {"info", NOT_A_PLUGIN_PATH}, "not a VST 2.4 plug-in"},
         {"unwritable folder", {"render", "--in", "1=" + good, "--out", blocker + "/sub"}, "cannot create output folder"},
-        {"rate mismatch", {"render", "--in", "1=" + good, "--out", out, "--rate", "48000"}, "differs"},
+        {"channel past 32 bits", {"render", "--in", "4294967297=" + good, "--out", out}, "outside 1..16"},
+        {"block of 0", {"render", "--in", "1=" + good, "--out", out, "--block", "0"}, "--block must be"},
+        {"block too large", {"render", "--in", "1=" + good, "--out", out, "--block", "2000000000"}, "--block must be"},
+        {"block past int", {"render", "--in", "1=" + good, "--out", out, "--block", "99999999999"}, "tarnvale-host:"},
+        {"infinite tail", {"render", "--in", "1=" + good, "--out", out, "--tail", "inf"}, "--tail must be"},
+        {"tail of 1e12 s", {"render", "--in", "1=" + good, "--out", out, "--tail", "1e12"}, "--tail must be"},
+        {"negative tail", {"render", "--in", "1=" + good, "--out", out, "--tail", "-1"}, "--tail must be"},
+        {"NaN tail", {"render", "--in", "1=" + good, "--out", out, "--tail", "nan"}, "--tail must be"},
+        {"rate too low", {"render", "--in", "1=" + good, "--out", out, "--rate", "10"}, "--rate must be"},
+        {"unknown sample format", {"render", "--in", "1=" + good, "--out", out, "--sample-format", "pcm12"}, "pcm16, pcm24"},
+        {"float FLAC", {"render", "--in", "1=" + good, "--out", out, "--format", "flac", "--sample-format", "float"},
+         "cannot hold float"},
+        {"pan beyond the panel", {"render", "--in", "1=" + good, "--out", out, "--set", "Ch.01 Panpot=-1.5"}, "outside"},
         {"bad MIDI file", {"render", "--in", "1=" + good, "--out", out, "--midi", text}, "not a standard MIDI file"},
         {"unknown option", {"render", "--in", "1=" + good, "--out", out, "--bogus"}, "tarnvale-host:"},
         {"unknown format", {"render", "--in", "1=" + good, "--out", out, "--format", "mp9"}, "unknown --format"},
@@ -274,10 +299,254 @@ TEST_F(Cli, DemoWritesFilesTableAndPlot) {
     const Outcome r = run({"demo", dir + "/demo"});
     ASSERT_EQ(r.code, 0) << r.err;
     const auto files = filesIn(dir + "/demo");
-    EXPECT_EQ(files.size(), 20u);  // 19 outputs and the plot
+    EXPECT_EQ(files.size(), 21u);  // 19 outputs, the plot and the report
     EXPECT_NE(std::find(files.begin(), files.end(), "levels.svg"), files.end());
+    EXPECT_NE(std::find(files.begin(), files.end(), "report.json"), files.end());
     EXPECT_NE(r.out.find("peak dBFS"), std::string::npos);
+    EXPECT_NE(r.out.find("LUFS"), std::string::npos);
+    EXPECT_NE(r.out.find("true peak"), std::string::npos);
     EXPECT_NE(r.out.find("automation changes"), std::string::npos);
+}
+
+// Peak memory of a render, as the kernel counts it for the child process.
+long peakKilobytes(const std::vector<std::string>& args) {
+    const pid_t child = fork();
+    if (child == 0) {
+        std::vector<char*> argv{const_cast<char*>(TARNVALE_HOST_PATH)};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
+        execv(TARNVALE_HOST_PATH, argv.data());
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
+    return usage.ru_maxrss;
+}
+
+// A render keeps one block of audio in memory, not the whole session: 16
+// stereo stems for 240 s take no more than for 60 s.
+TEST_F(Cli, LongRenderMemoryStaysFlat) {
+    auto stems = [&](const std::string& name, int seconds) {
+        const std::string path = writeFile(name, 2, 8000, static_cast<int64_t>(seconds) * 8000,
+                                           SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](size_t i, int c) {
+                                               return 0.2f * static_cast<float>(std::sin(0.003 * static_cast<double>(i) + c));
+                                           });
+        std::vector<std::string> args{"render", "--out", dir + "/out-" + name, "--sample-format", "pcm16"};
+        for (int c = 1; c <= 16; ++c) {
+            args.push_back("--in");
+            args.push_back(std::to_string(c) + "=" + path);
+        }
+        return args;
+    };
+    const long short60 = peakKilobytes(stems("minute.wav", 60));
+    const long long240 = peakKilobytes(stems("four-minutes.wav", 240));
+    ASSERT_GT(short60, 0);
+    ASSERT_GT(long240, 0);
+    std::printf("figure: peak memory of a render of 16 stereo stems, 60 s / 240 s (KiB) = %ld / %ld\n", short60, long240);
+    EXPECT_LE(static_cast<double>(long240), 1.2 * static_cast<double>(short60));
+    EXPECT_LT(long240, 200L * 1024);
+}
+
+// A 1 kHz tone in a 44.1 kHz stem is a 1 kHz tone in a 48 kHz render.
+TEST_F(Cli, InputsAtOtherRatesAreConverted) {
+    const std::string tone = writeFile("tone.wav", 2, 44100, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, [](size_t i, int) {
+        return 0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 44100.0));
+    });
+    const std::string quiet = writeFile("quiet.wav", 2, 48000, 100, SF_FORMAT_WAV | SF_FORMAT_FLOAT,
+                                        [](size_t, int) { return 0.0f; });
+    const Outcome r = run({"render", "--in", "1=" + quiet, "--in", "2=" + tone, "--out", dir + "/out"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("channel 2: " + tone + " converted from 44100 to 48000 Hz"), std::string::npos) << r.out;
+    tools::AudioFile main;
+    std::string error;
+    ASSERT_TRUE(tools::readAudio(dir + "/out/main.wav", main, error)) << error;
+    EXPECT_EQ(main.sampleRate, 48000);
+    ASSERT_NEAR(static_cast<double>(main.left.size()), 48000.0, 1.0);
+    // Upward zero crossings over the steady middle of the tone: 1000 a second.
+    int crossings = 0, first = -1, last = -1;
+    for (size_t i = 4800; i + 1 < 43200; ++i)
+        if (main.left[i] <= 0.0f && main.left[i + 1] > 0.0f) {
+            ++crossings;
+            if (first < 0) first = static_cast<int>(i);
+            last = static_cast<int>(i);
+        }
+    const double hz = (crossings - 1) * 48000.0 / (last - first);
+    EXPECT_NEAR(hz, 1000.0, 0.5);
+    EXPECT_NEAR(*std::max_element(main.left.begin() + 4800, main.left.begin() + 43200), 0.5f, 0.01f);
+}
+
+// A stereo 1 kHz sine at -20 dBFS on both sides reads -20 LUFS; the JSON
+// report holds what the table shows.
+TEST_F(Cli, LoudnessAndTheReport) {
+    const std::string sine = writeFile("sine.wav", 2, 48000, 48000 * 10, SF_FORMAT_WAV | SF_FORMAT_FLOAT, [](size_t i, int) {
+        return 0.1f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * static_cast<double>(i) / 48000.0));
+    });
+    const std::string report = dir + "/out/report.json";
+    const Outcome r = run({"render", "--in", "1=" + sine, "--out", dir + "/out", "--report", report});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::ifstream file(report);
+    const nlohmann::json j = nlohmann::json::parse(file);
+    for (const char* key : {"rate", "frames", "inputs", "outputs"}) EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_EQ(j["rate"], 48000);
+    EXPECT_EQ(j["frames"], 480000);
+    ASSERT_EQ(j["inputs"].size(), 1u);
+    EXPECT_EQ(j["inputs"][0]["channel"], 1);
+    EXPECT_EQ(j["inputs"][0]["rate"], 48000);
+    EXPECT_EQ(j["inputs"][0]["converted"], false);
+    ASSERT_EQ(j["outputs"].size(), 4u);  // main, send1, send2, ch01
+    const auto& main = j["outputs"][0];
+    EXPECT_EQ(main["name"], "main");
+    EXPECT_EQ(main["file"], dir + "/out/main.wav");
+    EXPECT_NEAR(main["lufs"].get<double>(), -20.0, 0.3);
+    EXPECT_NEAR(main["peak_dbfs"].get<double>(), -20.0, 0.01);
+    EXPECT_NEAR(main["rms_dbfs"].get<double>(), -23.01, 0.01);
+    EXPECT_NEAR(main["true_peak_dbtp"].get<double>(), -20.0, 0.2);
+    EXPECT_NEAR(main["lra"].get<double>(), 0.0, 0.1);
+    EXPECT_EQ(main["clipped"], 0);
+    EXPECT_TRUE(j["outputs"][1]["lufs"].is_null()) << "a silent send has no integrated loudness";
+    // Each output's row of the closing table shows the report's numbers.
+    for (const auto& o : j["outputs"]) {
+        std::ostringstream row;
+        auto shown = [](const nlohmann::json& v) {
+            char text[16];
+            if (v.is_null()) return std::string("-inf");
+            std::snprintf(text, sizeof text, "%.1f", v.get<double>());
+            return std::string(text);
+        };
+        const std::string name = o["name"];
+        const size_t at = r.out.find("\n" + name + " ");
+        ASSERT_NE(at, std::string::npos) << name;
+        std::istringstream line(r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1));
+        std::string cells[7];
+        for (auto& c : cells) line >> c;
+        EXPECT_EQ(cells[1], shown(o["peak_dbfs"])) << name;
+        EXPECT_EQ(cells[2], shown(o["rms_dbfs"])) << name;
+        EXPECT_EQ(cells[3], shown(o["lufs"])) << name;
+        EXPECT_EQ(cells[4], shown(o["lra"])) << name;
+        EXPECT_EQ(cells[5], shown(o["true_peak_dbtp"])) << name;
+        EXPECT_EQ(cells[6], std::to_string(o["clipped"].get<long>())) << name;
+    }
+}
+
+// Float files keep a hot main bus; 16-bit files clip it and say how much.
+TEST_F(Cli, SampleFormatsAndClipping) {
+    const std::string hot = writeFile("hot.wav", 2, 8000, 800, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](size_t i, int) {
+        return 0.9f * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
+    });
+    const Outcome asFloat = run({"render", "--in", "1=" + hot, "--in", "2=" + hot, "--out", dir + "/float",
+                                 "--sample-format", "float"});
+    ASSERT_EQ(asFloat.code, 0) << asFloat.err;
+    tools::AudioFile main;
+    std::string error;
+    ASSERT_TRUE(tools::readAudio(dir + "/float/main.wav", main, error)) << error;
+    EXPECT_EQ(main.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
+    EXPECT_GT(*std::max_element(main.left.begin(), main.left.end()), 1.7f) << "two channels at 0.9 sum past full scale";
+    EXPECT_NE(asFloat.out.find("wav float"), std::string::npos) << asFloat.out;
+
+    const Outcome asInt = run({"render", "--in", "1=" + hot, "--in", "2=" + hot, "--out", dir + "/int", "--report",
+                               dir + "/int.json"});
+    ASSERT_EQ(asInt.code, 0) << asInt.err;
+    ASSERT_TRUE(tools::readAudio(dir + "/int/main.wav", main, error)) << error;
+    EXPECT_EQ(main.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << "the first input's sample format by default";
+    EXPECT_LE(*std::max_element(main.left.begin(), main.left.end()), 1.0f);
+    std::ifstream file(dir + "/int.json");
+    const nlohmann::json j = nlohmann::json::parse(file);
+    EXPECT_GT(j["outputs"][0]["clipped"].get<long>(), 100);
+    EXPECT_EQ(j["outputs"][3]["clipped"], 0) << "one channel alone stays below full scale";
+}
+
+// Damaged MIDI files: one line, exit code 2, no output.
+TEST_F(Cli, DamagedMidiFilesAreRefused) {
+    const std::string good = writeInput("good.wav", 2, 44100, 64, 0.5f);
+    miditest::Track ok;
+    ok.event(0, {0xB0, 118, 64}).end();
+    miditest::Bytes truncated = miditest::file(0, 96, {ok});
+    truncated.resize(9);
+    miditest::Bytes tooLong = miditest::file(0, 96, {ok});
+    tooLong[18] = 0x7F;  // a track longer than the file
+    miditest::Track overlong, noStatus, metaPastEnd;
+    overlong.bytes = {0xFF, 0xFF, 0xFF, 0xFF, 0x7F, 0xB0, 1, 2};
+    noStatus.event(0, {0x40, 0x40});
+    metaPastEnd.event(0, {0xFF, 0x51, 0x20, 0x07, 0xA1});
+    const struct {
+        const char* what;
+        miditest::Bytes bytes;
+    } cases[] = {
+        {"truncated header", truncated},
+        {"track longer than the file", tooLong},
+        {"over-long variable-length number", miditest::file(0, 96, {overlong})},
+        {"running status without a status", miditest::file(0, 96, {noStatus})},
+        {"meta length past the end", miditest::file(0, 96, {metaPastEnd})},
+        {"zero tracks", miditest::file(1, 96, {})},
+    };
+    for (const auto& c : cases) {
+        const std::string midi = writeBytes("damaged.mid", c.bytes);
+        const Outcome r = run({"render", "--in", "1=" + good, "--out", dir + "/out", "--midi", midi});
+        EXPECT_EQ(r.code, 2) << c.what;
+        EXPECT_EQ(lineCount(r.err), 1) << c.what << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("tarnvale-host: " + midi, 0), 0u) << c.what << ": " << r.err;
+        EXPECT_TRUE(filesIn(dir + "/out").empty()) << c.what;
+    }
+}
+
+// A file that cannot take its final name: the message names that name, and
+// nothing is left behind, temporary files included.
+TEST_F(Cli, ErrorsNameTheFinalPath) {
+    const std::string good = writeInput("good.wav", 2, 44100, 64, 0.5f);
+    fs::create_directories(dir + "/out/send1.wav");  // a folder where a file should go
+    const Outcome r = run({"render", "--in", "1=" + good, "--out", dir + "/out"});
+    EXPECT_EQ(r.code, 4);
+    EXPECT_EQ(lineCount(r.err), 1) << r.err;
+    EXPECT_NE(r.err.find(dir + "/out/send1.wav"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("partial"), std::string::npos) << r.err;
+    EXPECT_EQ(filesIn(dir + "/out"), std::vector<std::string>{"send1.wav"});
+}
+
+// The plot: a dB scale with labelled grid lines, each side its own trace,
+// and a mark where MIDI moved a parameter.
+TEST_F(Cli, PlotShowsBothSidesGridAndMidiMoves) {
+    const std::string input = writeInput("a.wav", 2, 48000, 48000, 0.25f);
+    miditest::Track track;
+    track.event(960, {0xB0, 118, 20}).end();
+    const std::string midi = writeBytes("move.mid", miditest::file(0, 960, {track}));
+    const Outcome r = run({"render", "--in", "1=" + input, "--out", dir + "/out", "--midi", midi, "--plot",
+                           dir + "/out/levels.svg"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    const std::string svg = slurp(dir + "/out/levels.svg");
+    for (const char* part : {">-20</text>", ">-40</text>", ">-60</text>", ">left</text>", ">right</text>",
+                             "MIDI moved a parameter", ">MIDI</text>"})
+        EXPECT_NE(svg.find(part), std::string::npos) << part;
+    EXPECT_EQ(std::count(svg.begin(), svg.end(), '\n') > 0, true);
+    size_t traces = 0;
+    for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++traces;
+    EXPECT_EQ(traces, 8u) << "two traces for each of four outputs";
+}
+
+// A render longer than a day is refused before anything is written.
+TEST(RenderPlan, ADayIsTheLimit) {
+    struct Endless : tools::Source {
+        int64_t frames() const override { return static_cast<int64_t>(25) * 3600 * 8000; }
+        bool read(float* l, float* r, size_t n, std::string&) override {
+            std::fill(l, l + n, 0.0f);
+            std::fill(r, r + n, 0.0f);
+            return true;
+        }
+    };
+    tools::RenderPlan plan;
+    plan.pluginPath = TARNVALE_PLUGIN_PATH;
+    plan.sampleRate = 8000;
+    plan.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    plan.outDir = testing::TempDir() + "tarnvale-day";
+    tools::RenderInput input;
+    input.channel = 1;
+    input.source = std::make_unique<Endless>();
+    plan.inputs.push_back(std::move(input));
+    std::ostringstream out, err;
+    EXPECT_EQ(tools::executePlan(plan, out, err), 2);
+    EXPECT_NE(err.str().find("at most 24"), std::string::npos) << err.str();
+    EXPECT_FALSE(fs::exists(plan.outDir));
 }
 
 }  // namespace
