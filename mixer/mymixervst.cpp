@@ -5,6 +5,7 @@
 
 #include "plugin/number_text.h"
 #include "plugin/plugin_factory.h"
+#include "version.h"
 
 using namespace tarnvale;
 
@@ -12,7 +13,9 @@ namespace {
 
 const char kEffectName[] = "Tarnvale";
 const char kVendorString[] = "https://tarnvale.example.org";
-constexpr VstInt32 kVendorVersion = 100;
+// The vendor version counts the release as major x 100 + minor x 10 +
+// patch: 1.0.0 answers 100.
+constexpr VstInt32 kVendorVersion = TARNVALE_VERSION_MAJOR * 100 + TARNVALE_VERSION_MINOR * 10 + TARNVALE_VERSION_PATCH;
 constexpr VstInt32 kVstVersion = 2400;
 constexpr VstInt32 kUniqueID = fourCharCode('1', '8', '6', '5');
 constexpr VstInt32 kPinFlags = kVstPinIsActive | kVstPinIsStereo;

@@ -1,28 +1,51 @@
 #!/usr/bin/env bash
-# Builds the release modules for Linux x86-64, Windows x64 and Windows x86
-# and lays them out in dist/, one folder per platform, each with the
-# installation notes from the README.
+# Builds Tarnvale's release files into dist/:
+#   tarnvale_<version>_amd64.deb             the Debian package (lintian-clean)
+#   tarnvale-<version>-linux-x86_64.tar.gz   the same layout (bin, lib/vst, lib/lv2, share) with README and LICENSE
+#   tarnvale-<version>-windows-x64.zip       Tarnvale.dll for 64-bit hosts, README and LICENSE
+#   tarnvale-<version>-windows-x86.zip       Tarnvale.dll for 32-bit hosts, README and LICENSE
+#   SHA256SUMS
+# Works from an exported source tree as well as from a checkout.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages g++-mingw-w64-x86-64 g++-mingw-w64-i686
+version="$(sed -n 's/^project(Tarnvale VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
+[ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 jobs="$(nproc)"
-cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_TOOLS=OFF >/dev/null
+
+echo "== Linux x86-64: the package and the archive"
+cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
 cmake --build build-release -j"$jobs"
+(cd build-release && cpack -G DEB >/dev/null)
+
 for arch in x86_64 i686; do
+  echo "== Windows $arch: Tarnvale.dll"
   cmake -S . -B "build-release-$arch" -DCMAKE_TOOLCHAIN_FILE="cmake/toolchains/mingw-w64-$arch.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
   cmake --build "build-release-$arch" -j"$jobs"
 done
 
 rm -rf dist
-mkdir -p dist/linux-x86_64 dist/windows-x64 dist/windows-x86
-strip --strip-unneeded -o dist/linux-x86_64/tarnvale.so build-release/tarnvale.so
-x86_64-w64-mingw32-strip --strip-unneeded -o dist/windows-x64/Tarnvale.dll build-release-x86_64/Tarnvale.dll
-i686-w64-mingw32-strip --strip-unneeded -o dist/windows-x86/Tarnvale.dll build-release-i686/Tarnvale.dll
-# The README's installation section, from its heading to the next one.
-notes="$(awk '/^## Installing/{on=1} /^## / && !/^## Installing/{on=0} on' README.md)"
-for d in dist/*/; do
-  printf '# Tarnvale %s\n\n%s\n' "$(basename "$d")" "$notes" > "$d/INSTALL.md"
+mkdir -p dist
+staging="$(mktemp -d)"
+trap 'rm -rf "$staging"' EXIT
+cp "build-release/tarnvale_${version}_amd64.deb" dist/
+
+linux="tarnvale-${version}-linux-x86_64"
+cmake --install build-release --prefix "$staging/$linux" --strip >/dev/null
+rm -rf "$staging/$linux/share/lintian"  # for the package only
+cp README.md LICENSE "$staging/$linux/"
+(cd "$staging" && tar --owner=0 --group=0 -czf "$OLDPWD/dist/$linux.tar.gz" "$linux")
+
+for pair in x64:x86_64 x86:i686; do
+  name="${pair%%:*}" arch="${pair##*:}"
+  folder="tarnvale-${version}-windows-${name}"
+  mkdir -p "$staging/$folder"
+  "${arch}-w64-mingw32-strip" --strip-unneeded -o "$staging/$folder/Tarnvale.dll" "build-release-$arch/Tarnvale.dll"
+  cp README.md LICENSE "$staging/$folder/"
+  (cd "$staging" && cmake -E tar cf "$OLDPWD/dist/$folder.zip" --format=zip "$folder")
 done
-ls -l dist/*
+
+(cd dist && sha256sum -- * > SHA256SUMS)
+ls -l dist

@@ -9,36 +9,27 @@
 
 #include "demo.h"
 #include "info.h"
+#include "plugin_search.h"
 #include "render.h"
-
-namespace {
-
-// The tarnvale.so built beside this tool.
-std::string defaultModule() {
-    char path[PATH_MAX];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "tarnvale.so";
-    std::string exe(path, static_cast<size_t>(n));
-    const auto slash = exe.rfind('/');
-    return (slash == std::string::npos ? std::string(".") : exe.substr(0, slash)) + "/tarnvale.so";
-}
-
-}  // namespace
+#include "version.h"
 
 namespace {
 
 int run(int argc, char** argv) {
     CLI::App app{"tarnvale-host: render audio through Tarnvale (or any VST 2.4 effect) from the command line"};
+    app.set_version_flag("--version", "tarnvale-host " TARNVALE_VERSION);
     app.require_subcommand(1);
+    const char* const kModuleHelp =
+        "effect module (default: tarnvale.so beside this tool or in its installation's lib/vst, then in VST_PATH, "
+        "~/.vst, /usr/local/lib/vst, /usr/lib/vst)";
 
-    std::string infoModule = defaultModule();
+    std::string infoModule;
     auto* info = app.add_subcommand("info", "identity, capabilities, pins and parameter panel of an effect");
-    info->add_option("PLUGIN", infoModule, "effect module (default: the tarnvale.so beside this tool)");
+    info->add_option("PLUGIN", infoModule, kModuleHelp);
 
     tools::RenderOptions render;
-    render.pluginPath = defaultModule();
     auto* renderCmd = app.add_subcommand("render", "render audio files through the effect");
-    renderCmd->add_option("PLUGIN", render.pluginPath, "effect module (default: the tarnvale.so beside this tool)");
+    renderCmd->add_option("PLUGIN", render.pluginPath, kModuleHelp);
     renderCmd->add_option("--in", render.inputs, "N=FILE: feed a mono or stereo file to channel N (1..16)")
         ->required()
         ->type_name("N=FILE");
@@ -63,10 +54,10 @@ int run(int argc, char** argv) {
         ->type_name("FILE.json");
 
     std::string demoDir = "demo-out";
-    std::string demoModule = defaultModule();
+    std::string demoModule;
     auto* demo = app.add_subcommand("demo", "render sixteen built-in stems through Tarnvale");
     demo->add_option("DIR", demoDir, "output folder")->capture_default_str();
-    demo->add_option("--plugin", demoModule, "effect module (default: the tarnvale.so beside this tool)");
+    demo->add_option("--plugin", demoModule, kModuleHelp);
 
     try {
         app.parse(argc, argv);
@@ -76,11 +67,24 @@ int run(int argc, char** argv) {
     } catch (const CLI::CallForAllHelp&) {
         std::cout << app.help("", CLI::AppFormatMode::All);
         return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::cout << e.what() << '\n';
+        return 0;
     } catch (const CLI::ParseError& e) {
         std::cerr << "tarnvale-host: " << e.what() << '\n';
         return tools::kExitUsage;
     }
 
+    // Without a module named, Tarnvale is looked for where it is installed.
+    for (std::string* module : {&infoModule, &render.pluginPath, &demoModule}) {
+        if (!module->empty()) continue;
+        *module = tools::findTarnvale();
+        if (module->empty() && (info->parsed() || renderCmd->parsed() || demo->parsed())) {
+            std::cerr << "tarnvale-host: cannot find tarnvale.so beside tarnvale-host, in VST_PATH, ~/.vst, "
+                         "/usr/local/lib/vst or /usr/lib/vst; name the module to load\n";
+            return tools::kExitPlugin;
+        }
+    }
     if (info->parsed()) return tools::printInfo(infoModule, std::cout, std::cerr);
     if (renderCmd->parsed()) return tools::runRender(render, std::cout, std::cerr);
     if (demo->parsed()) return tools::runDemo(demoModule, demoDir, std::cout, std::cerr);

@@ -153,6 +153,7 @@ int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
     };
     auto module = vsthost::Module::load(plan.pluginPath, error);
     if (!module) return fail(kExitPlugin);
+    out << "plug-in: " << plan.pluginPath << '\n';
     vsthost::Host host;
     host.sampleRate = plan.sampleRate;
     host.blockSize = plan.blockSize;

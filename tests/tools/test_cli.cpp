@@ -549,4 +549,45 @@ TEST(RenderPlan, ADayIsTheLimit) {
     EXPECT_FALSE(fs::exists(plan.outDir));
 }
 
+// Without a module named, tarnvale-host takes the first tarnvale.so beside
+// itself, in its installation's lib/vst, in VST_PATH, then in ~/.vst, and
+// says which file it loaded.
+TEST_F(Cli, FindsThePluginWhereItIsInstalled) {
+    const std::string prefix = dir + "/prefix", home = dir + "/home";
+    fs::create_directories(prefix + "/bin");
+    fs::create_directories(home + "/.vst");
+    fs::create_directories(dir + "/first");
+    fs::create_directories(dir + "/second");
+    fs::copy_file(TARNVALE_HOST_PATH, prefix + "/bin/tarnvale-host");
+    auto info = [&](const std::string& vstPath) {
+        const std::string command = "env HOME=" + quote(home) + " VST_PATH=" + quote(vstPath) + " " +
+                                    quote(prefix + "/bin/tarnvale-host") + " info 2>&1 | head -1";
+        FILE* pipe = popen(command.c_str(), "r");
+        char line[1024] = {};
+        if (pipe != nullptr) {
+            if (std::fgets(line, sizeof line, pipe) == nullptr) line[0] = '\0';
+            pclose(pipe);
+        }
+        return std::string(line);
+    };
+    const bool systemWide = fs::exists("/usr/local/lib/vst/tarnvale.so") || fs::exists("/usr/lib/vst/tarnvale.so");
+    if (!systemWide) {
+        EXPECT_NE(info("").find("cannot find tarnvale.so"), std::string::npos) << info("");
+    }
+
+    fs::copy_file(TARNVALE_PLUGIN_PATH, home + "/.vst/tarnvale.so");
+    EXPECT_EQ(info(dir + "/first"), "Module       " + home + "/.vst/tarnvale.so\n");
+    fs::copy_file(TARNVALE_PLUGIN_PATH, dir + "/second/tarnvale.so");
+    EXPECT_EQ(info(dir + "/first:" + dir + "/second"), "Module       " + dir + "/second/tarnvale.so\n");
+    fs::create_directories(prefix + "/lib/vst");
+    fs::copy_file(TARNVALE_PLUGIN_PATH, prefix + "/lib/vst/tarnvale.so");
+    EXPECT_EQ(info(dir + "/second"), "Module       " + prefix + "/lib/vst/tarnvale.so\n");
+    fs::copy_file(TARNVALE_PLUGIN_PATH, prefix + "/bin/tarnvale.so");
+    EXPECT_EQ(info(dir + "/second"), "Module       " + prefix + "/bin/tarnvale.so\n");
+
+    const Outcome version = run({"--version"});
+    EXPECT_EQ(version.code, 0);
+    EXPECT_EQ(version.out.rfind("tarnvale-host ", 0), 0u) << version.out;
+}
+
 }  // namespace
