@@ -66,7 +66,7 @@ bool parseTrack(Reader track, int number, std::vector<Timed>& events, std::vecto
     uint64_t tick = 0;
     uint8_t running = 0;
     while (track.left() > 0) {
-        uint32_t delta;
+        uint32_t delta = 0;
         const auto read = track.varlen(delta);
         if (read == Reader::Varlen::overlong) {
             error = "has a time longer than four bytes" + where;
@@ -117,7 +117,7 @@ bool parseTrack(Reader track, int number, std::vector<Timed>& events, std::vecto
             error = "has the status byte " + hex(status) + ", which files do not hold," + where;
             return false;
         }
-        uint32_t length;
+        uint32_t length = 0;
         const auto sized = track.varlen(length);
         if (sized != Reader::Varlen::ok || !track.has(length)) {
             error = std::string(sized == Reader::Varlen::overlong ? "has a length longer than four bytes"
@@ -140,7 +140,7 @@ bool parseTrack(Reader track, int number, std::vector<Timed>& events, std::vecto
 
 bool parseMidiFile(const uint8_t* data, size_t size, int sampleRate, std::vector<TimedMidi>& out, std::string& error) {
     Reader file{data, size};
-    uint32_t magic, headerLength, format, tracks, division;
+    uint32_t magic = 0, headerLength = 0, format = 0, tracks = 0, division = 0;
     if (!file.be(4, magic) || magic != 0x4D546864 /* MThd */) {
         error = "is not a standard MIDI file";
         return false;
@@ -182,7 +182,7 @@ bool parseMidiFile(const uint8_t* data, size_t size, int sampleRate, std::vector
     std::vector<TempoChange> tempos;
     uint32_t found = 0;
     while (found < tracks) {
-        uint32_t id, length;
+        uint32_t id = 0, length = 0;
         if (!file.be(4, id) || !file.be(4, length)) {
             error = "holds " + std::to_string(found) + " of the " + std::to_string(tracks) + " tracks its header names";
             return false;

@@ -271,8 +271,7 @@ TEST(Lv2Instance, MixMatchesTheModel) {
 }
 
 // A MIDI move holds until the host moves the control; then the host's value
-// takes over from the next block. Without MIDI the control ports alone set
-// the mix.
+// takes over from the next block, and the value output follows both.
 TEST(Lv2Instance, HostMovesTakeOverFromMidiMoves) {
     UridMap map;
     Instance plugin(map.features);

@@ -1,4 +1,4 @@
-// The mixer's tables and its pure kernel, on plain arrays.
+// The engine's tables and its pure kernels, on plain arrays.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -223,6 +223,71 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
         }
     }
     EXPECT_TRUE(kernelRuns(KernelIsa::portable));
+}
+
+// Gains that change within a group: every kernel, separate and in place,
+// mixes frame j with lane j's gains, to the bit; and a kernel's spread sets
+// exactly the lanes asked for.
+TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
+    std::mt19937 rng(17);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f), signal(-1.0f, 1.0f);
+    for (int round = 0; round < 12; ++round) {
+        // Sixteen frames, each channel's gains changing at a lane of its own.
+        float p[kNumParams];
+        for (float& v : p) v = unit(rng);
+        MixGains before, after;
+        computeGains(p, before);
+        for (float& v : p) v = unit(rng);
+        computeGains(p, after);
+        const int offset = round * 5, frames = 1 + round % kLanes;
+        std::vector<std::vector<float>> in(kNumInputs, std::vector<float>(96));
+        for (auto& v : in)
+            for (float& x : v) x = signal(rng);
+        std::vector<const float*> ip;
+        for (auto& v : in) ip.push_back(v.data());
+        std::vector<std::vector<float>> reference;
+        for (const auto& info : kKernels) {
+            if (!kernelRuns(info.isa)) continue;
+            SCOPED_TRACE(info.name);
+            GainLanes lanes;
+            spreadAll(before, lanes);
+            int from[kNumChannels];
+            for (int c = 0; c < kNumChannels; ++c) {
+                from[c] = (c * 7 + round) % (kLanes + 1);
+                info.spread(after, c, from[c], kLanes, lanes);
+            }
+            for (int f = 0; f < kNumFeeds; ++f)
+                for (int c = 0; c < kNumChannels; ++c)
+                    for (int j = 0; j < kLanes; ++j)
+                        ASSERT_EQ(lanes.gain[f][c][j], (j < from[c] ? before : after).feed[f][c]) << f << "," << c << "," << j;
+            for (bool inPlace : {false, true}) {
+                std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(96, -3.0f));
+                std::vector<float*> op;
+                for (auto& v : out) op.push_back(v.data());
+                (inPlace ? info.inPlace : info.separate)(ip.data(), op.data(), offset, frames, before, &lanes, nullptr);
+                for (int j = 0; j < frames; ++j) {
+                    const int i = offset + j;
+                    float bus[6] = {};
+                    for (int c = 0; c < kNumChannels; ++c) {
+                        const MixGains& g = j < from[c] ? before : after;
+                        const float l = in[2 * c][i], r = in[2 * c + 1][i];
+                        ASSERT_EQ(out[6 + 2 * c][i], l * g.feed[kMainLeft][c]);
+                        ASSERT_EQ(out[7 + 2 * c][i], r * g.feed[kMainRight][c]);
+                        bus[0] += l * g.feed[kMainLeft][c];
+                        bus[1] += r * g.feed[kMainRight][c];
+                        bus[2] += l * g.feed[kSend1Left][c];
+                        bus[3] += r * g.feed[kSend1Right][c];
+                        bus[4] += l * g.feed[kSend2Left][c];
+                        bus[5] += r * g.feed[kSend2Right][c];
+                    }
+                    for (int k = 0; k < 6; ++k) ASSERT_EQ(out[k][i], bus[k]) << "bus " << k << " frame " << i;
+                }
+                EXPECT_EQ(out[0][offset + frames], -3.0f) << "written past the run";
+                if (reference.empty()) reference = out;
+                ASSERT_EQ(out, reference);
+            }
+        }
+    }
 }
 
 TEST(Kernel, OverlapIsFoundWhereverTheBuffersMeet) {
