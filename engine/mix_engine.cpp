@@ -26,7 +26,7 @@ MixEngine::MixEngine()
       lastCcValue(0.0f) {
     for (int index = 0; index < kNumParams; ++index) mixed[index] = defaultValue(index);
     computeGains(mixed, gains);
-    spreadAll(gains, lanes);
+    for (int c = 0; c < kNumChannels; ++c) kernels->spread(gains, c, 0, kLanes, lanes);
 }
 
 void MixEngine::process(const float* const* inputs, float* const* outputs, int32_t frames, ControlListener listener,

@@ -60,6 +60,9 @@ public:
     int32_t lastControlParameter() const { return lastCcParameter; }
     float lastControlValue() const { return lastCcValue; }
     const MixGains& currentGains() const { return gains; }
+    // audio thread: the value the mix uses for a parameter (its default
+    // while the stored value is not a finite number).
+    float valueInUse(int32_t index) const { return mixed[index]; }
     const KernelInfo& kernel() const { return *kernels; }
 
 private:

@@ -41,12 +41,6 @@ void computeGains(const float (&params)[kNumParams], MixGains& gains) {
     for (int c = 0; c < kNumChannels; ++c) computeChannelGains(params, c, gains);
 }
 
-void spreadAll(const MixGains& gains, GainLanes& lanes) {
-    for (int f = 0; f < kNumFeeds; ++f)
-        for (int c = 0; c < kNumChannels; ++c)
-            for (float& lane : lanes.gain[f][c]) lane = gains.feed[f][c];
-}
-
 const KernelInfo kKernels[3] = {
     {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace, mixFramesPortableSpread},
 #if TARNVALE_X86_KERNELS

@@ -40,9 +40,6 @@ struct GainLanes {
     alignas(64) float gain[kNumFeeds][kNumChannels][kLanes];
 };
 
-// any thread; pure: every channel's factors from `gains` into every lane.
-void spreadAll(const MixGains& gains, GainLanes& lanes);
-
 // How often a run looks for parameter changes: a value written from another
 // thread is heard within this many frames.
 constexpr int32_t kWatchFrames = 32;

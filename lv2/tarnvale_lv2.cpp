@@ -12,7 +12,6 @@
 #include <lv2/urid/urid.h>
 
 #include <climits>
-#include <cmath>
 #include <cstring>
 #include <new>
 
@@ -110,12 +109,8 @@ void run(LV2_Handle handle, uint32_t frames) {
     queueMidi(mixer);
     const auto n = static_cast<int32_t>(frames > INT32_MAX ? INT32_MAX : frames);
     mixer.engine.process(mixer.inputs, mixer.outputs, n, control, &mixer);
-    for (int i = 0; i < kNumParams; ++i) {
-        if (mixer.values[i] == nullptr) continue;
-        // What the mix uses: a value that is not finite mixes as the default.
-        const float stored = mixer.engine.getParameter(i);
-        *mixer.values[i] = portValue(i, std::isfinite(stored) ? stored : defaultValue(i));
-    }
+    for (int i = 0; i < kNumParams; ++i)
+        if (mixer.values[i] != nullptr) *mixer.values[i] = portValue(i, mixer.engine.valueInUse(i));
 }
 
 void deactivate(LV2_Handle) {}

@@ -69,6 +69,28 @@ TEST(Tables, NamesDefaultsAndPins) {
     EXPECT_STREQ(kOutputPins[37].label, "Ch.16 R");
 }
 
+// Frame i of `out` as the mixing rules give it from `in`, channel c mixed
+// with gainsOf(c): each direct output the product, each bus the sum of the
+// products from channel 1 to 16, every value rounded to float on the way.
+template <typename GainsOf>
+void expectMixedFrame(const std::vector<std::vector<float>>& out, const std::vector<std::vector<float>>& in, int i,
+                      GainsOf gainsOf) {
+    float bus[6] = {};
+    for (int c = 0; c < kNumChannels; ++c) {
+        const MixGains& g = gainsOf(c);
+        const float l = in[2 * c][i], r = in[2 * c + 1][i];
+        ASSERT_EQ(out[6 + 2 * c][i], l * g.feed[kMainLeft][c]) << "channel " << c + 1 << " frame " << i;
+        ASSERT_EQ(out[7 + 2 * c][i], r * g.feed[kMainRight][c]) << "channel " << c + 1 << " frame " << i;
+        bus[0] += l * g.feed[kMainLeft][c];
+        bus[1] += r * g.feed[kMainRight][c];
+        bus[2] += l * g.feed[kSend1Left][c];
+        bus[3] += r * g.feed[kSend1Right][c];
+        bus[4] += l * g.feed[kSend2Left][c];
+        bus[5] += r * g.feed[kSend2Right][c];
+    }
+    for (int k = 0; k < 6; ++k) ASSERT_EQ(out[k][i], bus[k]) << "bus " << k << " frame " << i;
+}
+
 void defaults(float (&p)[kNumParams]) {
     for (int i = 0; i < kNumParams; ++i) p[i] = defaultValue(i);
 }
@@ -184,21 +206,8 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
         for (auto& v : in) ip.push_back(v.data());
         for (auto& v : expected) ep.push_back(v.data());
         mixFramesPortable(ip.data(), ep.data(), offset, frames, g, nullptr, nullptr);
-        for (int i = offset; i < offset + frames; ++i) {
-            float bus[6] = {};
-            for (int c = 0; c < kNumChannels; ++c) {
-                const float l = in[2 * c][i], r = in[2 * c + 1][i];
-                ASSERT_EQ(expected[6 + 2 * c][i], l * g.feed[kMainLeft][c]);
-                ASSERT_EQ(expected[7 + 2 * c][i], r * g.feed[kMainRight][c]);
-                bus[0] += l * g.feed[kMainLeft][c];
-                bus[1] += r * g.feed[kMainRight][c];
-                bus[2] += l * g.feed[kSend1Left][c];
-                bus[3] += r * g.feed[kSend1Right][c];
-                bus[4] += l * g.feed[kSend2Left][c];
-                bus[5] += r * g.feed[kSend2Right][c];
-            }
-            for (int k = 0; k < 6; ++k) ASSERT_EQ(expected[k][i], bus[k]) << "bus " << k << " frame " << i;
-        }
+        for (int i = offset; i < offset + frames; ++i)
+            ASSERT_NO_FATAL_FAILURE(expectMixedFrame(expected, in, i, [&](int) -> const MixGains& { return g; }));
         for (const auto& info : kKernels) {
             if (!kernelRuns(info.isa)) continue;
             SCOPED_TRACE(info.name);
@@ -250,10 +259,10 @@ TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
             if (!kernelRuns(info.isa)) continue;
             SCOPED_TRACE(info.name);
             GainLanes lanes;
-            spreadAll(before, lanes);
             int from[kNumChannels];
             for (int c = 0; c < kNumChannels; ++c) {
                 from[c] = (c * 7 + round) % (kLanes + 1);
+                info.spread(before, c, 0, kLanes, lanes);
                 info.spread(after, c, from[c], kLanes, lanes);
             }
             for (int f = 0; f < kNumFeeds; ++f)
@@ -265,23 +274,10 @@ TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
                 std::vector<float*> op;
                 for (auto& v : out) op.push_back(v.data());
                 (inPlace ? info.inPlace : info.separate)(ip.data(), op.data(), offset, frames, before, &lanes, nullptr);
-                for (int j = 0; j < frames; ++j) {
-                    const int i = offset + j;
-                    float bus[6] = {};
-                    for (int c = 0; c < kNumChannels; ++c) {
-                        const MixGains& g = j < from[c] ? before : after;
-                        const float l = in[2 * c][i], r = in[2 * c + 1][i];
-                        ASSERT_EQ(out[6 + 2 * c][i], l * g.feed[kMainLeft][c]);
-                        ASSERT_EQ(out[7 + 2 * c][i], r * g.feed[kMainRight][c]);
-                        bus[0] += l * g.feed[kMainLeft][c];
-                        bus[1] += r * g.feed[kMainRight][c];
-                        bus[2] += l * g.feed[kSend1Left][c];
-                        bus[3] += r * g.feed[kSend1Right][c];
-                        bus[4] += l * g.feed[kSend2Left][c];
-                        bus[5] += r * g.feed[kSend2Right][c];
-                    }
-                    for (int k = 0; k < 6; ++k) ASSERT_EQ(out[k][i], bus[k]) << "bus " << k << " frame " << i;
-                }
+                for (int j = 0; j < frames; ++j)
+                    ASSERT_NO_FATAL_FAILURE(expectMixedFrame(out, in, offset + j, [&](int c) -> const MixGains& {
+                        return j < from[c] ? before : after;
+                    }));
                 EXPECT_EQ(out[0][offset + frames], -3.0f) << "written past the run";
                 if (reference.empty()) reference = out;
                 ASSERT_EQ(out, reference);
