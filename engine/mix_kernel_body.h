@@ -25,17 +25,17 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
         for (int k = 0; k < kNumInputs; ++k)
             for (int u = 0; u < U; ++u) staged[k][u] = loadVector<V>(in[k] + i + u * W);
     V bus[kNumFeeds][U];
-    for (int c = 0; c < kNumChannels; ++c) {
+    // Channel c's feeds; the first channel starts the bus sums (a separate
+    // copy of the body, so no sum waits on a test inside the loop).
+    auto mixChannel = [&](const int c, const bool first) __attribute__((always_inline)) {
         const float* inL = in[2 * c];
         const float* inR = in[2 * c + 1];
         float* directL = out[6 + 2 * c];
         float* directR = out[7 + 2 * c];
         // A sample times a feed's factor: each frame's own, or one for all.
-        float gain[kNumFeeds];
-        for (int f = 0; f < kNumFeeds; ++f) gain[f] = even.feed[f][c];
         auto times = [&](V x, Feed f, int u) -> V {
             if constexpr (PerFrame) return x * loadVector<V>(&lanes->gain[f][c][lane + u * W]);
-            return x * gain[f];
+            return x * even.feed[f][c];
         };
         V l[U], r[U];
         for (int u = 0; u < U; ++u) {
@@ -48,15 +48,17 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
             const V mainL = times(l[u], kMainLeft, u), mainR = times(r[u], kMainRight, u);
             storeVector(directL + i + u * W, mainL);
             storeVector(directR + i + u * W, mainR);
-            bus[kMainLeft][u] = c == 0 ? mainL : bus[kMainLeft][u] + mainL;
-            bus[kMainRight][u] = c == 0 ? mainR : bus[kMainRight][u] + mainR;
+            bus[kMainLeft][u] = first ? mainL : bus[kMainLeft][u] + mainL;
+            bus[kMainRight][u] = first ? mainR : bus[kMainRight][u] + mainR;
         }
         for (int u = 0; u < U; ++u)
             for (Feed f : {kSend1Left, kSend2Left, kSend1Right, kSend2Right}) {
                 const V send = times(f < kMainRight ? l[u] : r[u], f, u);
-                bus[f][u] = c == 0 ? send : bus[f][u] + send;
+                bus[f][u] = first ? send : bus[f][u] + send;
             }
-    }
+    };
+    mixChannel(0, true);
+    for (int c = 1; c < kNumChannels; ++c) mixChannel(c, false);
     for (int u = 0; u < U; ++u) {
         storeVector(out[0] + i + u * W, bus[kMainLeft][u]);
         storeVector(out[1] + i + u * W, bus[kMainRight][u]);
