@@ -126,3 +126,22 @@ int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset,
     if (lanes != nullptr) return mixRun<V, W, 1, InPlace, true>(in, out, offset, frames, even, lanes, watch);
     return mixRun<V, W, InPlace ? 1 : U, InPlace, false>(in, out, offset, frames, even, nullptr, watch);
 }
+
+// The kernel set of one instruction set (its separate and in-place forms and
+// its lane spread), as declared in mix_kernel.h: vector type V of W floats,
+// Index the int32_t vector as wide, U vectors at a time. Used once per
+// instruction set's source file, outside the anonymous namespace.
+#define TARNVALE_DEFINE_KERNEL(name, V, Index, W, U)                                                            \
+    namespace tarnvale {                                                                                     \
+    int32_t name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,            \
+                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {                      \
+        return mixFramesWith<V, W, U, false>(inputs, outputs, offset, frames, gains, lanes, watch);          \
+    }                                                                                                        \
+    int32_t name##InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,   \
+                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {             \
+        return mixFramesWith<V, W, U, true>(inputs, outputs, offset, frames, gains, lanes, watch);           \
+    }                                                                                                        \
+    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes) {         \
+        spreadLanes<V, Index, W>(gains, channel, fromLane, toLane, lanes);                                   \
+    }                                                                                                        \
+    }  // namespace tarnvale

@@ -8,16 +8,4 @@ typedef int32_t Int4 __attribute__((vector_size(16)));
 #include "mix_kernel_body.h"
 }  // namespace
 
-namespace tarnvale {
-int32_t mixFramesPortable(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
-                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {
-    return mixFramesWith<Float4, 4, 1, false>(inputs, outputs, offset, frames, gains, lanes, watch);
-}
-int32_t mixFramesPortableInPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
-                                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {
-    return mixFramesWith<Float4, 4, 1, true>(inputs, outputs, offset, frames, gains, lanes, watch);
-}
-void mixFramesPortableSpread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes) {
-    spreadLanes<Float4, Int4, 4>(gains, channel, fromLane, toLane, lanes);
-}
-}  // namespace tarnvale
+TARNVALE_DEFINE_KERNEL(mixFramesPortable, Float4, Int4, 4, 1)
