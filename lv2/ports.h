@@ -1,4 +1,4 @@
-// The LV2 edition's face: its URI and the order of its ports, all derived
+// The LV2 edition's face: its URIs (from the identity table) and the order of its ports, all derived
 // from the engine's tables. The plug-in, the Turtle generator and the tests
 // read them from here.
 #pragma once
@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "engine/tables.h"
+#include "identity.h"
 
 namespace tarnvale {
 namespace lv2 {
 
-inline constexpr const char* kPluginUri = "https://tarnvale.example.org/plugins/mixer16";
-inline constexpr const char* kProjectUri = "https://tarnvale.example.org";
+inline constexpr const char* kPluginUri = identity::kLv2Uri;
+inline constexpr const char* kProjectUri = identity::kHomepage;
 inline constexpr const char* kBinary = "tarnvale_lv2.so";
 
 // Port indexes, in this order: audio inputs (as the VST 2.4 input pins),

@@ -80,16 +80,16 @@ std::string pluginDescription(const std::string& version) {
     out << kPrefixes;
     out << "<" << kProjectUri << ">\n"
         << "\ta doap:Project ;\n"
-        << "\tdoap:name \"Tarnvale\" ;\n"
+        << "\tdoap:name " << quoted(identity::kName) << " ;\n"
         << "\tdoap:homepage <" << kProjectUri << "> ;\n"
-        << "\tdoap:license <https://spdx.org/licenses/MIT> ;\n"
-        << "\tdoap:maintainer [\n\t\tfoaf:name \"The Tarnvale developers\" ;\n\t\tfoaf:homepage <" << kProjectUri
-        << ">\n\t] .\n\n";
+        << "\tdoap:license <" << identity::kLicenseUri << "> ;\n"
+        << "\tdoap:maintainer [\n\t\tfoaf:name " << quoted(identity::kVendor) << " ;\n\t\tfoaf:homepage <"
+        << kProjectUri << ">\n\t] .\n\n";
     out << "<" << kPluginUri << ">\n"
         << "\ta lv2:Plugin , lv2:MixerPlugin ;\n"
         << "\tlv2:project <" << kProjectUri << "> ;\n"
-        << "\tdoap:name \"Tarnvale\" ;\n"
-        << "\tdoap:license <https://spdx.org/licenses/MIT> ;\n"
+        << "\tdoap:name " << quoted(identity::kName) << " ;\n"
+        << "\tdoap:license <" << identity::kLicenseUri << "> ;\n"
         << "\trdfs:comment \"A sixteen-channel stereo line mixer: a main mix, two send buses and every channel's "
            "own post-fader pair, with a pan, a volume and two sends per channel, driven by the host or by MIDI "
            "control changes at the exact frame.\" ;\n"

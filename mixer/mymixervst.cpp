@@ -5,19 +5,23 @@
 
 #include "plugin/number_text.h"
 #include "plugin/plugin_factory.h"
-#include "version.h"
+#include "identity.h"
 
 using namespace tarnvale;
 
 namespace {
 
-const char kEffectName[] = "Tarnvale";
-const char kVendorString[] = "https://tarnvale.example.org";
+// The effect and product name is Tarnvale's name; the vendor string its
+// homepage.
+constexpr const char* kEffectName = identity::kName;
+constexpr const char* kVendorString = identity::kHomepage;
 // The vendor version counts the release as major x 100 + minor x 10 +
 // patch: 1.0.0 answers 100.
-constexpr VstInt32 kVendorVersion = TARNVALE_VERSION_MAJOR * 100 + TARNVALE_VERSION_MINOR * 10 + TARNVALE_VERSION_PATCH;
+constexpr VstInt32 kVendorVersion =
+    identity::kVersionMajor * 100 + identity::kVersionMinor * 10 + identity::kVersionPatch;
 constexpr VstInt32 kVstVersion = 2400;
-constexpr VstInt32 kUniqueID = fourCharCode('1', '8', '6', '5');
+constexpr VstInt32 kUniqueID =
+    fourCharCode(identity::kUniqueId[0], identity::kUniqueId[1], identity::kUniqueId[2], identity::kUniqueId[3]);
 constexpr VstInt32 kPinFlags = kVstPinIsActive | kVstPinIsStereo;
 
 // The capabilities the mixer has; every other query is refused.

@@ -11,13 +11,13 @@
 #include "info.h"
 #include "plugin_search.h"
 #include "render.h"
-#include "version.h"
+#include "identity.h"
 
 namespace {
 
 int run(int argc, char** argv) {
     CLI::App app{"tarnvale-host: render audio through Tarnvale (or any VST 2.4 effect) from the command line"};
-    app.set_version_flag("--version", "tarnvale-host " TARNVALE_VERSION);
+    app.set_version_flag("--version", std::string("tarnvale-host ") + tarnvale::identity::kVersion);
     app.require_subcommand(1);
     const char* const kModuleHelp =
         "effect module (default: tarnvale.so beside this tool or in its installation's lib/vst, then in VST_PATH, "
