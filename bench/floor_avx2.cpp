@@ -1,4 +1,6 @@
 // The memory floor for the avx2 instruction set.
+#include "engine/tables.h"
+
 namespace {
 typedef float Float8 __attribute__((vector_size(32)));
 #include "floor_body.h"

@@ -1,4 +1,6 @@
 // The memory floor for the avx512 instruction set.
+#include "engine/tables.h"
+
 namespace {
 typedef float Float16 __attribute__((vector_size(64)));
 #include "floor_body.h"

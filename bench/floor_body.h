@@ -1,38 +1,44 @@
 // The memory floor written once over a vector type V of W floats: every
 // input read once, every output written once, with the fewest operations
 // that still make each output from the inputs (copies and sums). Included
-// inside an anonymous namespace by each instruction set's source file.
+// inside an anonymous namespace by each instruction set's source file,
+// after engine/tables.h.
 
 #include "engine/vector_memory.h"
 
 template <typename V>
 inline void floorGroup(const float* const* in, float* const* out, int i) {
+    using namespace tarnvale;
+    constexpr int kHalf = kNumChannels / 2;
     // Each channel's pair is read, copied to its direct outputs and added to
-    // the buses at once; nothing is read or written twice.
-    V lowL = loadVector<V>(in[0] + i), lowR = loadVector<V>(in[1] + i);
-    V highL = loadVector<V>(in[16] + i), highR = loadVector<V>(in[17] + i);
-    storeVector(out[6] + i, lowL);
-    storeVector(out[7] + i, lowR);
-    storeVector(out[22] + i, highL);
-    storeVector(out[23] + i, highR);
-    for (int c = 1; c < 8; ++c) {
-        const V l = loadVector<V>(in[2 * c] + i), r = loadVector<V>(in[2 * c + 1] + i);
-        const V l2 = loadVector<V>(in[16 + 2 * c] + i), r2 = loadVector<V>(in[17 + 2 * c] + i);
-        storeVector(out[6 + 2 * c] + i, l);
-        storeVector(out[7 + 2 * c] + i, r);
-        storeVector(out[22 + 2 * c] + i, l2);
-        storeVector(out[23 + 2 * c] + i, r2);
+    // the buses at once; nothing is read or written twice. The low half of
+    // the channels goes to send 1, the high half to send 2, both to main.
+    V lowL = loadVector<V>(in[channelInput(0, kLeft)] + i), lowR = loadVector<V>(in[channelInput(0, kRight)] + i);
+    V highL = loadVector<V>(in[channelInput(kHalf, kLeft)] + i);
+    V highR = loadVector<V>(in[channelInput(kHalf, kRight)] + i);
+    storeVector(out[directOutput(0, kLeft)] + i, lowL);
+    storeVector(out[directOutput(0, kRight)] + i, lowR);
+    storeVector(out[directOutput(kHalf, kLeft)] + i, highL);
+    storeVector(out[directOutput(kHalf, kRight)] + i, highR);
+    for (int c = 1; c < kHalf; ++c) {
+        const V l = loadVector<V>(in[channelInput(c, kLeft)] + i), r = loadVector<V>(in[channelInput(c, kRight)] + i);
+        const V l2 = loadVector<V>(in[channelInput(kHalf + c, kLeft)] + i);
+        const V r2 = loadVector<V>(in[channelInput(kHalf + c, kRight)] + i);
+        storeVector(out[directOutput(c, kLeft)] + i, l);
+        storeVector(out[directOutput(c, kRight)] + i, r);
+        storeVector(out[directOutput(kHalf + c, kLeft)] + i, l2);
+        storeVector(out[directOutput(kHalf + c, kRight)] + i, r2);
         lowL += l;
         lowR += r;
         highL += l2;
         highR += r2;
     }
-    storeVector(out[0] + i, lowL + highL);  // main: all channels
-    storeVector(out[1] + i, lowR + highR);
-    storeVector(out[2] + i, lowL);  // send 1: channels 1..8
-    storeVector(out[3] + i, lowR);
-    storeVector(out[4] + i, highL);  // send 2: channels 9..16
-    storeVector(out[5] + i, highR);
+    storeVector(out[busOutput(kMainBus, kLeft)] + i, lowL + highL);
+    storeVector(out[busOutput(kMainBus, kRight)] + i, lowR + highR);
+    storeVector(out[busOutput(kSend1Bus, kLeft)] + i, lowL);
+    storeVector(out[busOutput(kSend1Bus, kRight)] + i, lowR);
+    storeVector(out[busOutput(kSend2Bus, kLeft)] + i, highL);
+    storeVector(out[busOutput(kSend2Bus, kRight)] + i, highR);
 }
 
 template <typename V, int W>

@@ -1,4 +1,6 @@
 // The memory floor for the portable instruction set.
+#include "engine/tables.h"
+
 namespace {
 typedef float Float4 __attribute__((vector_size(16)));
 #include "floor_body.h"

@@ -63,7 +63,6 @@ public:
     // audio thread: the value the mix uses for a parameter (its default
     // while the stored value is not a finite number).
     float valueInUse(int32_t index) const { return mixed[index]; }
-    const KernelInfo& kernel() const { return *kernels; }
 
 private:
     // audio thread: the MIDI step, taking the head of the queue. Answers the

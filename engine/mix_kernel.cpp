@@ -2,14 +2,6 @@
 
 namespace tarnvale {
 
-namespace {
-
-constexpr float kPanCentre = 0.5f;
-constexpr float kUnityChannelLevel = 0.78125f;
-constexpr float kMasterFactor = 4.0f;
-
-}  // namespace
-
 void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gains) {
     const float masterPan = params[paramIndex(0, kPan)];
     const float main = params[paramIndex(0, kVolume)] * kMasterFactor;
@@ -41,39 +33,49 @@ void computeGains(const float (&params)[kNumParams], MixGains& gains) {
     for (int c = 0; c < kNumChannels; ++c) computeChannelGains(params, c, gains);
 }
 
-const KernelInfo kKernels[3] = {
-    {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace, mixFramesPortableSpread},
+namespace {
+
+bool always() { return true; }
 #if TARNVALE_X86_KERNELS
-    {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace, mixFramesAvx2Spread},
-    {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace, mixFramesAvx512Spread},
-#else
-    {KernelIsa::avx2, "avx2", nullptr, nullptr, nullptr},
-    {KernelIsa::avx512, "avx512", nullptr, nullptr, nullptr},
+bool hasAvx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") != 0;
+}
+bool hasAvx512() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") != 0;
+}
 #endif
+
+const KernelInfo* findKernel(KernelIsa isa) {
+    for (const KernelInfo& info : kKernels)
+        if (info.isa == isa) return &info;
+    return nullptr;
+}
+
+}  // namespace
+
+const KernelInfo kKernels[kNumKernels] = {
+#if TARNVALE_X86_KERNELS
+    {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace, mixFramesAvx512Spread, hasAvx512},
+    {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace, mixFramesAvx2Spread, hasAvx2},
+#endif
+    {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace, mixFramesPortableSpread, always},
 };
 
 bool kernelRuns(KernelIsa isa) {
-    if (kKernels[static_cast<int>(isa)].separate == nullptr) return false;
-#if TARNVALE_X86_KERNELS
-    __builtin_cpu_init();
-    switch (isa) {
-    case KernelIsa::avx2: return __builtin_cpu_supports("avx2") != 0;
-    case KernelIsa::avx512: return __builtin_cpu_supports("avx512f") != 0;
-    default: return true;
-    }
-#else
-    return isa == KernelIsa::portable;
-#endif
+    const KernelInfo* info = findKernel(isa);
+    return info != nullptr && info->runsHere();
 }
 
 const KernelInfo& selectedKernel() {
 #if defined(TARNVALE_FORCE_KERNEL)
     // A build made to test one kernel throughout (it must run here).
-    return kKernels[static_cast<int>(KernelIsa::TARNVALE_FORCE_KERNEL)];
+    return *findKernel(KernelIsa::TARNVALE_FORCE_KERNEL);
 #else
-    for (int k = 2; k > 0; --k)
-        if (kernelRuns(static_cast<KernelIsa>(k))) return kKernels[k];
-    return kKernels[0];
+    for (const KernelInfo& info : kKernels)
+        if (info.runsHere()) return info;
+    return kKernels[kNumKernels - 1];
 #endif
 }
 

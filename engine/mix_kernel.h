@@ -15,9 +15,6 @@
 
 namespace tarnvale {
 
-// The six signals a channel feeds, in the order the mixer keeps them.
-enum Feed : int { kMainLeft, kSend1Left, kSend2Left, kMainRight, kSend1Right, kSend2Right, kNumFeeds };
-
 // The gains in force: per channel its effective pan and the linear factor
 // of each feed (level gain times pan factor).
 struct MixGains {
@@ -26,7 +23,7 @@ struct MixGains {
 };
 
 // any thread; pure. The master pan shifts every channel's pan (held to
-// 0..1); a channel level of 0.78125 and a master level of 0.25 are unity.
+// 0..1); levels follow the gain law in tables.h.
 void computeGains(const float (&params)[kNumParams], MixGains& gains);
 // The same for one channel (0-based) only: what a change of its own strip needs.
 void computeChannelGains(const float (&params)[kNumParams], int channel, MixGains& gains);
@@ -46,9 +43,10 @@ constexpr int32_t kWatchFrames = 32;
 
 // A mix kernel: mixes frames [offset, offset + frames) of the 32 inputs into
 // the 38 outputs: every frame with `gains`, or, given `lanes`, frame
-// offset + j with the gains of lane j (at most kLanes frames). Bus outputs 0..5 are
-// sums of the channels' feeds, outputs 6 + 2(c-1) and 7 + 2(c-1) channel c's
-// main pair. Every output sample of the frames it mixes is overwritten.
+// offset + j with the gains of lane j (at most kLanes frames). Each feed's
+// bus output (kFeedOutput) is the sum of the channels' feeds; each channel's
+// direct pair (directOutput) its main feeds. Every output sample of the
+// frames it mixes is overwritten.
 // After every kWatchFrames frames it looks at `watch` (when given) and stops
 // early if any bit is set, so the caller can take the change; it answers how
 // many frames it mixed. Audio thread; no allocation. All kernels give the
@@ -77,18 +75,25 @@ TARNVALE_DECLARE_KERNEL(mixFramesAvx512)
 #endif
 #undef TARNVALE_DECLARE_KERNEL
 
-// The kernels this build has, and which of them this processor can run.
+// The kernels this build has, widest first; the portable kernel, last,
+// runs everywhere.
 enum class KernelIsa { portable, avx2, avx512 };
 struct KernelInfo {
     KernelIsa isa;
     const char* name;
-    MixKernel separate;  // null when not built for this target
+    MixKernel separate;
     MixKernel inPlace;
     SpreadLanes spread;
+    bool (*runsHere)();  // whether this processor has the instruction set
 };
-extern const KernelInfo kKernels[3];
+#if TARNVALE_X86_KERNELS
+constexpr int kNumKernels = 3;
+#else
+constexpr int kNumKernels = 1;
+#endif
+extern const KernelInfo kKernels[kNumKernels];
 
-// any thread: whether this processor can run the kernel.
+// any thread: whether this build has the kernel and this processor runs it.
 bool kernelRuns(KernelIsa isa);
 
 // any thread: the widest kernel this processor runs (or the one the build

@@ -28,10 +28,10 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
     // Channel c's feeds; the first channel starts the bus sums (a separate
     // copy of the body, so no sum waits on a test inside the loop).
     auto mixChannel = [&](const int c, const bool first) __attribute__((always_inline)) {
-        const float* inL = in[2 * c];
-        const float* inR = in[2 * c + 1];
-        float* directL = out[6 + 2 * c];
-        float* directR = out[7 + 2 * c];
+        const float* inL = in[channelInput(c, kLeft)];
+        const float* inR = in[channelInput(c, kRight)];
+        float* directL = out[directOutput(c, kLeft)];
+        float* directR = out[directOutput(c, kRight)];
         // A sample times a feed's factor: each frame's own, or one for all.
         auto times = [&](V x, Feed f, int u) -> V {
             if constexpr (PerFrame) return x * loadVector<V>(&lanes->gain[f][c][lane + u * W]);
@@ -39,34 +39,28 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
         };
         V l[U], r[U];
         for (int u = 0; u < U; ++u) {
-            l[u] = InPlace ? staged[2 * c][u] : loadVector<V>(inL + i + u * W);
-            r[u] = InPlace ? staged[2 * c + 1][u] : loadVector<V>(inR + i + u * W);
+            l[u] = InPlace ? staged[channelInput(c, kLeft)][u] : loadVector<V>(inL + i + u * W);
+            r[u] = InPlace ? staged[channelInput(c, kRight)][u] : loadVector<V>(inR + i + u * W);
         }
         // The direct pair first: once it is stored, the inputs stay in
         // registers for the sends rather than being read again.
         for (int u = 0; u < U; ++u) {
-            const V mainL = times(l[u], kMainLeft, u), mainR = times(r[u], kMainRight, u);
+            const V mainL = times(l[u], kDirectFeed[kLeft], u), mainR = times(r[u], kDirectFeed[kRight], u);
             storeVector(directL + i + u * W, mainL);
             storeVector(directR + i + u * W, mainR);
-            bus[kMainLeft][u] = first ? mainL : bus[kMainLeft][u] + mainL;
-            bus[kMainRight][u] = first ? mainR : bus[kMainRight][u] + mainR;
+            bus[kDirectFeed[kLeft]][u] = first ? mainL : bus[kDirectFeed[kLeft]][u] + mainL;
+            bus[kDirectFeed[kRight]][u] = first ? mainR : bus[kDirectFeed[kRight]][u] + mainR;
         }
         for (int u = 0; u < U; ++u)
             for (Feed f : {kSend1Left, kSend2Left, kSend1Right, kSend2Right}) {
-                const V send = times(f < kMainRight ? l[u] : r[u], f, u);
+                const V send = times(sideOf(f) == kLeft ? l[u] : r[u], f, u);
                 bus[f][u] = first ? send : bus[f][u] + send;
             }
     };
     mixChannel(0, true);
     for (int c = 1; c < kNumChannels; ++c) mixChannel(c, false);
-    for (int u = 0; u < U; ++u) {
-        storeVector(out[0] + i + u * W, bus[kMainLeft][u]);
-        storeVector(out[1] + i + u * W, bus[kMainRight][u]);
-        storeVector(out[2] + i + u * W, bus[kSend1Left][u]);
-        storeVector(out[3] + i + u * W, bus[kSend1Right][u]);
-        storeVector(out[4] + i + u * W, bus[kSend2Left][u]);
-        storeVector(out[5] + i + u * W, bus[kSend2Right][u]);
-    }
+    for (int u = 0; u < U; ++u)
+        for (int f = 0; f < kNumFeeds; ++f) storeVector(out[kFeedOutput[f]] + i + u * W, bus[f][u]);
 }
 
 // Channel c's factors from `gains` into lanes [from, to), a vector of W

@@ -1,31 +1,10 @@
 // The pin table: every audio pin's label, as hosts show it, and its LV2 port
-// symbol. The mix engine uses the same numbering: inputs 2(c-1) and 2(c-1)+1
-// are channel c's left and right, outputs 0..5 the buses, outputs 6+2(c-1)
-// and 7+2(c-1) channel c's direct pair.
+// symbol, in the numbering of channelInput, busOutput and directOutput.
 #include "tables.h"
 
 namespace tarnvale {
 
 namespace {
-
-// The table's rows agree with the index rule: kind = index mod 4, master
-// defaults and scales on strip 0, channel ones on the rest.
-constexpr bool rowsFollowTheIndexRule() {
-    for (int index = 0; index < kNumParams; ++index) {
-        const ParameterInfo& p = kParameters[index];
-        if (p.kind != kindOf(index)) return false;
-        const bool master = stripOf(index) == 0;
-        if (p.kind == kPan) {
-            if (p.panel != &kPanScale || p.defaultValue != 0.5f) return false;
-        } else if (master) {
-            if (p.panel != &kMasterLevelScale || p.defaultValue != 0.25f) return false;
-        } else if (p.panel != &kChannelLevelScale || p.defaultValue != (p.kind == kVolume ? 0.78125f : 0.0f)) {
-            return false;
-        }
-    }
-    return true;
-}
-static_assert(rowsFollowTheIndexRule(), "a parameter row breaks the index rule");
 
 constexpr bool controllersAreDistinct() {
     int mapped = 0;
@@ -33,6 +12,16 @@ constexpr bool controllersAreDistinct() {
     return mapped == kNumParams;
 }
 static_assert(controllersAreDistinct(), "two parameters share a controller number");
+
+// The buses' pins come in Bus order, each pair left then right, and the
+// feeds cover every bus side once.
+constexpr bool feedsCoverTheBuses() {
+    int covered = 0;
+    for (int f = 0; f < kNumFeeds; ++f) covered |= 1 << kFeedOutput[f];
+    return covered == (1 << kFirstDirectOutput) - 1 && kFeedOutput[kDirectFeed[kLeft]] == busOutput(kMainBus, kLeft) &&
+           kFeedOutput[kDirectFeed[kRight]] == busOutput(kMainBus, kRight);
+}
+static_assert(feedsCoverTheBuses(), "the feeds and the bus outputs disagree");
 
 }  // namespace
 

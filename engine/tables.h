@@ -1,5 +1,6 @@
-// The mixer's fixed facts, each in one table: sizes, the parameter table
-// (name, LV2 symbol, kind, default, panel scale and unit, controller), the
+// The mixer's fixed facts, each in one table: sizes, the output layout,
+// the gain law, the parameter table (name, LV2 symbol and controller per
+// parameter; kind, default and panel scale derived from its index), the
 // controller map derived from it, and the pin table. Both plug-in formats,
 // the Turtle generator and the tools derive everything from these.
 #pragma once
@@ -13,9 +14,33 @@ constexpr int kNumChannels = 16;
 constexpr int kNumStrips = kNumChannels + 1;  // strip 0 is the master section
 constexpr int kNumKinds = 4;
 constexpr int kNumParams = kNumStrips * kNumKinds;  // 68
-constexpr int kNumInputs = 2 * kNumChannels;        // 32
-constexpr int kNumOutputs = 6 + 2 * kNumChannels;   // 38
 constexpr int kMaxQueuedEvents = 255;
+
+// Every signal is a stereo pair: side 0 left, side 1 right.
+enum Side : int { kLeft = 0, kRight = 1 };
+
+// The inputs: channel c's pair (c counted from 0) at 2c and 2c + 1.
+constexpr int kNumInputs = 2 * kNumChannels;  // 32
+constexpr int channelInput(int channel, Side side) { return 2 * channel + side; }
+
+// The outputs: the three stereo buses first, then every channel's own
+// direct pair (its share of the main mix).
+enum Bus : int { kMainBus, kSend1Bus, kSend2Bus, kNumBuses };
+constexpr int busOutput(Bus bus, Side side) { return 2 * bus + side; }
+constexpr int kFirstDirectOutput = 2 * kNumBuses;  // 6
+constexpr int directOutput(int channel, Side side) { return kFirstDirectOutput + 2 * channel + side; }
+constexpr int kNumOutputs = kFirstDirectOutput + 2 * kNumChannels;  // 38
+
+// The six signals a channel feeds, in the order the mixer keeps them, and
+// the bus output each one is summed into.
+enum Feed : int { kMainLeft, kSend1Left, kSend2Left, kMainRight, kSend1Right, kSend2Right, kNumFeeds };
+inline constexpr int kFeedOutput[kNumFeeds] = {
+    busOutput(kMainBus, kLeft),  busOutput(kSend1Bus, kLeft),  busOutput(kSend2Bus, kLeft),
+    busOutput(kMainBus, kRight), busOutput(kSend1Bus, kRight), busOutput(kSend2Bus, kRight),
+};
+constexpr Side sideOf(Feed feed) { return feed < kMainRight ? kLeft : kRight; }
+// The direct pair carries the main feeds.
+inline constexpr Feed kDirectFeed[2] = {kMainLeft, kMainRight};
 
 // A parameter's index is 4 x strip + kind.
 enum ParamKind : int { kPan = 0, kVolume = 1, kSend1 = 2, kSend2 = 3 };
@@ -24,99 +49,133 @@ constexpr ParamKind kindOf(int index) { return static_cast<ParamKind>(index % kN
 constexpr int stripOf(int index) { return index / kNumKinds; }
 constexpr bool isParameterIndex(int32_t index) { return static_cast<uint32_t>(index) < kNumParams; }
 
+// The gain law. A pan of kPanCentre is the middle. A master level acts as
+// v x kMasterFactor and a channel level as v / kUnityChannelLevel, so those
+// are unity: every level parameter rests at unity gain, every send at 0.
+constexpr float kPanCentre = 0.5f;
+constexpr float kUnityChannelLevel = 0.78125f;
+constexpr float kMasterFactor = 4.0f;
+constexpr float kUnityMasterLevel = 1.0f / kMasterFactor;
+
 // How the panel shows a stored value v (nominally 0..1): shown = (v - offset)
-// x scale, followed by the unit. A level shows the gain it gives in percent:
-// a master level acts as v x 4, a channel level as v / 0.78125.
+// x scale, followed by the unit. A pan shows -1 (left) to 1 (right); a level
+// shows the gain it gives in percent.
 struct PanelScale {
     double scale;
     double offset;
     const char* unit;
 };
-inline constexpr PanelScale kPanScale = {2.0, 0.5, ""};            // -1 left .. 1 right
-inline constexpr PanelScale kMasterLevelScale = {400.0, 0.0, "%"};  // 0 .. 400 %
-inline constexpr PanelScale kChannelLevelScale = {128.0, 0.0, "%"}; // 0 .. 128 %
+inline constexpr PanelScale kPanScale = {1.0 / kPanCentre, kPanCentre, ""};            // -1 .. 1
+inline constexpr PanelScale kMasterLevelScale = {100.0 * kMasterFactor, 0.0, "%"};      // 0 .. 400 %
+inline constexpr PanelScale kChannelLevelScale = {100.0 / kUnityChannelLevel, 0.0, "%"};  // 0 .. 128 %
 
 struct ParameterInfo {
     const char* name;    // the panel's name
     const char* symbol;  // the LV2 port symbol
     ParamKind kind;
-    float defaultValue;  // in the store's range; both volume defaults give unity gain
+    float defaultValue;  // in the store's range
     const PanelScale* panel;
     uint8_t controller;  // MIDI control change number
 };
 
+// What the table says per parameter; the rest follows from its index.
+struct ParameterRow {
+    const char* name;
+    const char* symbol;
+    uint8_t controller;
+};
+
 // Every parameter, in index order. The controller numbers run downward
 // through 119..102, 90..85, 63..39, 37..33, 31..20, 15, 14.
-inline constexpr ParameterInfo kParameters[kNumParams] = {
-    {"Master Panpot", "master_pan", kPan, 0.5f, &kPanScale, 119},
-    {"Master Volume", "master_volume", kVolume, 0.25f, &kMasterLevelScale, 118},
-    {"Master Send 1", "master_send1", kSend1, 0.25f, &kMasterLevelScale, 117},
-    {"Master Send 2", "master_send2", kSend2, 0.25f, &kMasterLevelScale, 116},
-    {"Ch.01 Panpot", "ch01_pan", kPan, 0.5f, &kPanScale, 115},
-    {"Ch.01 Volume", "ch01_volume", kVolume, 0.78125f, &kChannelLevelScale, 114},
-    {"Ch.01 Send 1", "ch01_send1", kSend1, 0.0f, &kChannelLevelScale, 113},
-    {"Ch.01 Send 2", "ch01_send2", kSend2, 0.0f, &kChannelLevelScale, 112},
-    {"Ch.02 Panpot", "ch02_pan", kPan, 0.5f, &kPanScale, 111},
-    {"Ch.02 Volume", "ch02_volume", kVolume, 0.78125f, &kChannelLevelScale, 110},
-    {"Ch.02 Send 1", "ch02_send1", kSend1, 0.0f, &kChannelLevelScale, 109},
-    {"Ch.02 Send 2", "ch02_send2", kSend2, 0.0f, &kChannelLevelScale, 108},
-    {"Ch.03 Panpot", "ch03_pan", kPan, 0.5f, &kPanScale, 107},
-    {"Ch.03 Volume", "ch03_volume", kVolume, 0.78125f, &kChannelLevelScale, 106},
-    {"Ch.03 Send 1", "ch03_send1", kSend1, 0.0f, &kChannelLevelScale, 105},
-    {"Ch.03 Send 2", "ch03_send2", kSend2, 0.0f, &kChannelLevelScale, 104},
-    {"Ch.04 Panpot", "ch04_pan", kPan, 0.5f, &kPanScale, 103},
-    {"Ch.04 Volume", "ch04_volume", kVolume, 0.78125f, &kChannelLevelScale, 102},
-    {"Ch.04 Send 1", "ch04_send1", kSend1, 0.0f, &kChannelLevelScale, 90},
-    {"Ch.04 Send 2", "ch04_send2", kSend2, 0.0f, &kChannelLevelScale, 89},
-    {"Ch.05 Panpot", "ch05_pan", kPan, 0.5f, &kPanScale, 88},
-    {"Ch.05 Volume", "ch05_volume", kVolume, 0.78125f, &kChannelLevelScale, 87},
-    {"Ch.05 Send 1", "ch05_send1", kSend1, 0.0f, &kChannelLevelScale, 86},
-    {"Ch.05 Send 2", "ch05_send2", kSend2, 0.0f, &kChannelLevelScale, 85},
-    {"Ch.06 Panpot", "ch06_pan", kPan, 0.5f, &kPanScale, 63},
-    {"Ch.06 Volume", "ch06_volume", kVolume, 0.78125f, &kChannelLevelScale, 62},
-    {"Ch.06 Send 1", "ch06_send1", kSend1, 0.0f, &kChannelLevelScale, 61},
-    {"Ch.06 Send 2", "ch06_send2", kSend2, 0.0f, &kChannelLevelScale, 60},
-    {"Ch.07 Panpot", "ch07_pan", kPan, 0.5f, &kPanScale, 59},
-    {"Ch.07 Volume", "ch07_volume", kVolume, 0.78125f, &kChannelLevelScale, 58},
-    {"Ch.07 Send 1", "ch07_send1", kSend1, 0.0f, &kChannelLevelScale, 57},
-    {"Ch.07 Send 2", "ch07_send2", kSend2, 0.0f, &kChannelLevelScale, 56},
-    {"Ch.08 Panpot", "ch08_pan", kPan, 0.5f, &kPanScale, 55},
-    {"Ch.08 Volume", "ch08_volume", kVolume, 0.78125f, &kChannelLevelScale, 54},
-    {"Ch.08 Send 1", "ch08_send1", kSend1, 0.0f, &kChannelLevelScale, 53},
-    {"Ch.08 Send 2", "ch08_send2", kSend2, 0.0f, &kChannelLevelScale, 52},
-    {"Ch.09 Panpot", "ch09_pan", kPan, 0.5f, &kPanScale, 51},
-    {"Ch.09 Volume", "ch09_volume", kVolume, 0.78125f, &kChannelLevelScale, 50},
-    {"Ch.09 Send 1", "ch09_send1", kSend1, 0.0f, &kChannelLevelScale, 49},
-    {"Ch.09 Send 2", "ch09_send2", kSend2, 0.0f, &kChannelLevelScale, 48},
-    {"Ch.10 Panpot", "ch10_pan", kPan, 0.5f, &kPanScale, 47},
-    {"Ch.10 Volume", "ch10_volume", kVolume, 0.78125f, &kChannelLevelScale, 46},
-    {"Ch.10 Send 1", "ch10_send1", kSend1, 0.0f, &kChannelLevelScale, 45},
-    {"Ch.10 Send 2", "ch10_send2", kSend2, 0.0f, &kChannelLevelScale, 44},
-    {"Ch.11 Panpot", "ch11_pan", kPan, 0.5f, &kPanScale, 43},
-    {"Ch.11 Volume", "ch11_volume", kVolume, 0.78125f, &kChannelLevelScale, 42},
-    {"Ch.11 Send 1", "ch11_send1", kSend1, 0.0f, &kChannelLevelScale, 41},
-    {"Ch.11 Send 2", "ch11_send2", kSend2, 0.0f, &kChannelLevelScale, 40},
-    {"Ch.12 Panpot", "ch12_pan", kPan, 0.5f, &kPanScale, 39},
-    {"Ch.12 Volume", "ch12_volume", kVolume, 0.78125f, &kChannelLevelScale, 37},
-    {"Ch.12 Send 1", "ch12_send1", kSend1, 0.0f, &kChannelLevelScale, 36},
-    {"Ch.12 Send 2", "ch12_send2", kSend2, 0.0f, &kChannelLevelScale, 35},
-    {"Ch.13 Panpot", "ch13_pan", kPan, 0.5f, &kPanScale, 34},
-    {"Ch.13 Volume", "ch13_volume", kVolume, 0.78125f, &kChannelLevelScale, 33},
-    {"Ch.13 Send 1", "ch13_send1", kSend1, 0.0f, &kChannelLevelScale, 31},
-    {"Ch.13 Send 2", "ch13_send2", kSend2, 0.0f, &kChannelLevelScale, 30},
-    {"Ch.14 Panpot", "ch14_pan", kPan, 0.5f, &kPanScale, 29},
-    {"Ch.14 Volume", "ch14_volume", kVolume, 0.78125f, &kChannelLevelScale, 28},
-    {"Ch.14 Send 1", "ch14_send1", kSend1, 0.0f, &kChannelLevelScale, 27},
-    {"Ch.14 Send 2", "ch14_send2", kSend2, 0.0f, &kChannelLevelScale, 26},
-    {"Ch.15 Panpot", "ch15_pan", kPan, 0.5f, &kPanScale, 25},
-    {"Ch.15 Volume", "ch15_volume", kVolume, 0.78125f, &kChannelLevelScale, 24},
-    {"Ch.15 Send 1", "ch15_send1", kSend1, 0.0f, &kChannelLevelScale, 23},
-    {"Ch.15 Send 2", "ch15_send2", kSend2, 0.0f, &kChannelLevelScale, 22},
-    {"Ch.16 Panpot", "ch16_pan", kPan, 0.5f, &kPanScale, 21},
-    {"Ch.16 Volume", "ch16_volume", kVolume, 0.78125f, &kChannelLevelScale, 20},
-    {"Ch.16 Send 1", "ch16_send1", kSend1, 0.0f, &kChannelLevelScale, 15},
-    {"Ch.16 Send 2", "ch16_send2", kSend2, 0.0f, &kChannelLevelScale, 14},
+inline constexpr ParameterRow kParameterRows[kNumParams] = {
+    {"Master Panpot", "master_pan", 119},
+    {"Master Volume", "master_volume", 118},
+    {"Master Send 1", "master_send1", 117},
+    {"Master Send 2", "master_send2", 116},
+    {"Ch.01 Panpot", "ch01_pan", 115},
+    {"Ch.01 Volume", "ch01_volume", 114},
+    {"Ch.01 Send 1", "ch01_send1", 113},
+    {"Ch.01 Send 2", "ch01_send2", 112},
+    {"Ch.02 Panpot", "ch02_pan", 111},
+    {"Ch.02 Volume", "ch02_volume", 110},
+    {"Ch.02 Send 1", "ch02_send1", 109},
+    {"Ch.02 Send 2", "ch02_send2", 108},
+    {"Ch.03 Panpot", "ch03_pan", 107},
+    {"Ch.03 Volume", "ch03_volume", 106},
+    {"Ch.03 Send 1", "ch03_send1", 105},
+    {"Ch.03 Send 2", "ch03_send2", 104},
+    {"Ch.04 Panpot", "ch04_pan", 103},
+    {"Ch.04 Volume", "ch04_volume", 102},
+    {"Ch.04 Send 1", "ch04_send1", 90},
+    {"Ch.04 Send 2", "ch04_send2", 89},
+    {"Ch.05 Panpot", "ch05_pan", 88},
+    {"Ch.05 Volume", "ch05_volume", 87},
+    {"Ch.05 Send 1", "ch05_send1", 86},
+    {"Ch.05 Send 2", "ch05_send2", 85},
+    {"Ch.06 Panpot", "ch06_pan", 63},
+    {"Ch.06 Volume", "ch06_volume", 62},
+    {"Ch.06 Send 1", "ch06_send1", 61},
+    {"Ch.06 Send 2", "ch06_send2", 60},
+    {"Ch.07 Panpot", "ch07_pan", 59},
+    {"Ch.07 Volume", "ch07_volume", 58},
+    {"Ch.07 Send 1", "ch07_send1", 57},
+    {"Ch.07 Send 2", "ch07_send2", 56},
+    {"Ch.08 Panpot", "ch08_pan", 55},
+    {"Ch.08 Volume", "ch08_volume", 54},
+    {"Ch.08 Send 1", "ch08_send1", 53},
+    {"Ch.08 Send 2", "ch08_send2", 52},
+    {"Ch.09 Panpot", "ch09_pan", 51},
+    {"Ch.09 Volume", "ch09_volume", 50},
+    {"Ch.09 Send 1", "ch09_send1", 49},
+    {"Ch.09 Send 2", "ch09_send2", 48},
+    {"Ch.10 Panpot", "ch10_pan", 47},
+    {"Ch.10 Volume", "ch10_volume", 46},
+    {"Ch.10 Send 1", "ch10_send1", 45},
+    {"Ch.10 Send 2", "ch10_send2", 44},
+    {"Ch.11 Panpot", "ch11_pan", 43},
+    {"Ch.11 Volume", "ch11_volume", 42},
+    {"Ch.11 Send 1", "ch11_send1", 41},
+    {"Ch.11 Send 2", "ch11_send2", 40},
+    {"Ch.12 Panpot", "ch12_pan", 39},
+    {"Ch.12 Volume", "ch12_volume", 37},
+    {"Ch.12 Send 1", "ch12_send1", 36},
+    {"Ch.12 Send 2", "ch12_send2", 35},
+    {"Ch.13 Panpot", "ch13_pan", 34},
+    {"Ch.13 Volume", "ch13_volume", 33},
+    {"Ch.13 Send 1", "ch13_send1", 31},
+    {"Ch.13 Send 2", "ch13_send2", 30},
+    {"Ch.14 Panpot", "ch14_pan", 29},
+    {"Ch.14 Volume", "ch14_volume", 28},
+    {"Ch.14 Send 1", "ch14_send1", 27},
+    {"Ch.14 Send 2", "ch14_send2", 26},
+    {"Ch.15 Panpot", "ch15_pan", 25},
+    {"Ch.15 Volume", "ch15_volume", 24},
+    {"Ch.15 Send 1", "ch15_send1", 23},
+    {"Ch.15 Send 2", "ch15_send2", 22},
+    {"Ch.16 Panpot", "ch16_pan", 21},
+    {"Ch.16 Volume", "ch16_volume", 20},
+    {"Ch.16 Send 1", "ch16_send1", 15},
+    {"Ch.16 Send 2", "ch16_send2", 14},
 };
+
+// Kind, default and panel scale of the parameter at `index`.
+constexpr ParameterInfo parameterInfo(int index) {
+    const ParameterRow& row = kParameterRows[index];
+    const ParamKind kind = kindOf(index);
+    const bool master = stripOf(index) == 0;
+    if (kind == kPan) return {row.name, row.symbol, kind, kPanCentre, &kPanScale, row.controller};
+    const PanelScale* panel = master ? &kMasterLevelScale : &kChannelLevelScale;
+    const float unity = master ? kUnityMasterLevel : kUnityChannelLevel;
+    // Every level but a channel's sends rests at unity.
+    const float rest = master || kind == kVolume ? unity : 0.0f;
+    return {row.name, row.symbol, kind, rest, panel, row.controller};
+}
+constexpr std::array<ParameterInfo, kNumParams> makeParameters() {
+    std::array<ParameterInfo, kNumParams> table{};
+    for (int index = 0; index < kNumParams; ++index) table[index] = parameterInfo(index);
+    return table;
+}
+inline constexpr std::array<ParameterInfo, kNumParams> kParameters = makeParameters();
 
 constexpr float defaultValue(int index) { return kParameters[index].defaultValue; }
 

@@ -10,8 +10,6 @@
 #include "engine/mix_engine.h"
 #include "plugin/audioeffectx.h"
 
-using tarnvale::QueuedMidiEvent;
-
 class MyMixerVST : public AudioEffectX {
 public:
     // main thread.
@@ -49,7 +47,7 @@ public:
 
     // Read-only views for tests and tools linking the class directly.
     VstInt32 queuedEventCount() const { return engine.events().count(); }
-    const QueuedMidiEvent& queuedEvent(int position) const { return engine.events().at(position); }
+    const tarnvale::QueuedMidiEvent& queuedEvent(int position) const { return engine.events().at(position); }
     VstInt32 lastControlParameter() const { return engine.lastControlParameter(); }
     float lastControlValue() const { return engine.lastControlValue(); }
 
