@@ -73,7 +73,9 @@ void MixEngine::process(const float* const* inputs, float* const* outputs, int32
 
 int32_t MixEngine::applyEvent(ControlListener listener, void* context) {
     const QueuedMidiEvent event = queue.take();
-    if (event.status != kControlChange) return -1;  // other messages are taken without effect
+    // Other messages, and control changes whose data bytes are not 7-bit
+    // (not valid MIDI), are taken without effect.
+    if (event.status != kControlChange || ((event.data1 | event.data2) & 0x80) != 0) return -1;
     lastCcParameter = kParameterForController[event.data1];
     if (lastCcParameter == kNoParameter) return -1;
     lastCcValue = controllerValue(event.data2);

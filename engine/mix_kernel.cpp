@@ -1,12 +1,23 @@
 #include "mix_kernel.h"
 
+#include <cfloat>
+
 namespace tarnvale {
+
+namespace {
+
+// A product or quotient of finite values held to the finite range: however
+// large a host's parameter value, every gain stays finite, so silence mixes
+// to silence rather than to 0 x infinity. Values in range are untouched.
+inline float saturate(float x) { return x > FLT_MAX ? FLT_MAX : x < -FLT_MAX ? -FLT_MAX : x; }
+
+}  // namespace
 
 void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gains) {
     const float masterPan = params[paramIndex(0, kPan)];
-    const float main = params[paramIndex(0, kVolume)] * kMasterFactor;
-    const float send1 = params[paramIndex(0, kSend1)] * kMasterFactor;
-    const float send2 = params[paramIndex(0, kSend2)] * kMasterFactor;
+    const float main = saturate(params[paramIndex(0, kVolume)] * kMasterFactor);
+    const float send1 = saturate(params[paramIndex(0, kSend1)] * kMasterFactor);
+    const float send2 = saturate(params[paramIndex(0, kSend2)] * kMasterFactor);
     const int strip = c + 1;
     float e = static_cast<float>(static_cast<double>(params[paramIndex(strip, kPan)]) + static_cast<double>(masterPan) -
                                  static_cast<double>(kPanCentre));
@@ -18,9 +29,9 @@ void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gai
     const float p = 2.0f * e;
     const float left = p > 1.0f ? 2.0f - p : 1.0f;
     const float right = p > 1.0f ? 1.0f : p;
-    const float g = params[paramIndex(strip, kVolume)] / kUnityChannelLevel * main;
-    const float g1 = params[paramIndex(strip, kSend1)] / kUnityChannelLevel * send1;
-    const float g2 = params[paramIndex(strip, kSend2)] / kUnityChannelLevel * send2;
+    const float g = saturate(saturate(params[paramIndex(strip, kVolume)] / kUnityChannelLevel) * main);
+    const float g1 = saturate(saturate(params[paramIndex(strip, kSend1)] / kUnityChannelLevel) * send1);
+    const float g2 = saturate(saturate(params[paramIndex(strip, kSend2)] / kUnityChannelLevel) * send2);
     gains.feed[kMainLeft][c] = g * left;
     gains.feed[kSend1Left][c] = g1 * left;
     gains.feed[kSend2Left][c] = g2 * left;

@@ -4,7 +4,8 @@
 // opcodes with valid buffers. Checked as it goes: nothing crashes (the
 // sanitizers watch memory and undefined behaviour), outputs stay finite for
 // any parameter value that cannot overflow the arithmetic (NaN and the
-// infinities included: they mix as the default), the queue never holds more
+// infinities included: they mix as the default), silence in gives silence
+// out for any parameter value at all, the queue never holds more
 // than 255 events and applies one per frame, and a parameter reads back as
 // written.
 #include <cmath>
@@ -118,9 +119,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case 3: {  // a block, apart or in place
             const int frames = static_cast<int>(in.u32() % (kMaxFrames + 2)) - 1;
             const bool inPlace = (in.u8() & 1) != 0;
+            bool silent = true;
             for (int k = 0; k < 32; ++k) {
                 inputs[k] = buffers[static_cast<size_t>(k)].data();
                 const float level = static_cast<float>(in.u8()) / 128.0f - 1.0f;
+                silent = silent && level == 0.0f;
                 for (int i = 0; i < frames; ++i) inputs[k][i] = level * static_cast<float>((i * (k + 3)) % 17) / 17.0f;
             }
             for (int k = 0; k < 38; ++k)
@@ -134,6 +137,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (allSafe)
                 for (int k = 0; k < 38; ++k)
                     for (int i = 0; i < frames; ++i) check(std::isfinite(outputs[k][i]));
+            // Whatever the parameters hold, silence mixes to silence.
+            if (silent)
+                for (int k = 0; k < 38; ++k)
+                    for (int i = 0; i < frames; ++i) check(outputs[k][i] == 0.0f);
             break;
         }
         case 4: {  // an opcode with valid buffers

@@ -12,6 +12,7 @@
 #include <lv2/urid/urid.h>
 
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <new>
 
@@ -85,13 +86,21 @@ void readControls(Mixer& mixer) {
     }
 }
 
-// audio thread: the block's MIDI events, in the sequence's order, at their frames.
+// audio thread: the block's MIDI events, in the sequence's order, at their
+// frames. The walk stops at an event that does not fit inside the size the
+// sequence states, so nothing past it is read.
 void queueMidi(Mixer& mixer) {
     mixer.engine.beginEvents();
     const LV2_Atom_Sequence* sequence = mixer.midi;
     if (sequence == nullptr || mixer.midiEvent == 0) return;
+    if (sequence->atom.size < sizeof(LV2_Atom_Sequence_Body)) return;
     if (sequence->body.unit != 0 && sequence->body.unit != mixer.frameTime) return;  // beats: not ours
-    LV2_ATOM_SEQUENCE_FOREACH (sequence, event) {
+    const auto* end = reinterpret_cast<const uint8_t*>(&sequence->body) + sequence->atom.size;
+    for (const LV2_Atom_Event* event = lv2_atom_sequence_begin(&sequence->body);;
+         event = lv2_atom_sequence_next(event)) {
+        const auto* at = reinterpret_cast<const uint8_t*>(event);
+        if (end - at < static_cast<ptrdiff_t>(sizeof(LV2_Atom_Event))) break;
+        if (event->body.size > static_cast<size_t>(end - at) - sizeof(LV2_Atom_Event)) break;
         if (event->body.type != mixer.midiEvent || event->body.size == 0) continue;
         const auto* bytes = static_cast<const uint8_t*>(LV2_ATOM_BODY_CONST(&event->body));
         const int64_t frame = event->time.frames;

@@ -65,7 +65,10 @@ VstInt32 MyMixerVST::processEvents(VstEvents* events) {
     VstEvent* const* list = events->events;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
         const VstEvent* event = list[i];
-        if (event == nullptr || event->type != kVstMidiType) continue;
+        // A record shorter than a MIDI event's would be read past its end.
+        if (event == nullptr || event->type != kVstMidiType ||
+            event->byteSize < static_cast<VstInt32>(sizeof(VstMidiEvent)))
+            continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
         if (!engine.queueMidi(midi->deltaFrames, static_cast<uint8_t>(midi->midiData[0]),
                               static_cast<uint8_t>(midi->midiData[1]), static_cast<uint8_t>(midi->midiData[2])))

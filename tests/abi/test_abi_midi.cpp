@@ -1,6 +1,8 @@
 // MIDI control through effProcessEvents and the process call: frame
 // accuracy heard in the audio, and the automation the host is told of.
 #include <cmath>
+#include <cstring>
+#include <memory>
 #include <random>
 #include <thread>
 #include <vector>
@@ -158,9 +160,58 @@ TEST_F(Midi, NonMidiEventsAreSkippedAndTheQueueHolds255) {
     EXPECT_EQ(calls.back().opt, 126 / 128.0f);  // event 254 carried value 254 % 128
 }
 
-TEST_F(Midi, ValueBytesAboveTheMidiRangeAreMappedUnclamped) {
-    runBlock({cc(0, 115, 200)}, 4);
-    EXPECT_EQ(plugin->getParameter(4), 200 / 128.0f);
+// A control change whose data bytes are not 7-bit is not valid MIDI: it is
+// taken at its frame without effect (the event behind it waits a frame) and
+// nothing outside the controller map's values reaches the host.
+TEST_F(Midi, DataBytesAboveTheMidiRangeAreTakenWithoutEffect) {
+    const std::vector<std::pair<uint8_t, uint8_t>> invalid = {{114, 0xFF}, {114, 0x80}, {114, 200}, {0x80 | 114, 64},
+                                                              {0xFF, 0xFF}, {0xF2, 127}};
+    for (const auto& [controller, value] : invalid) {
+        runBlock({cc(2, controller, value), cc(2, 113, 64)}, 8);
+        if (HasFatalFailure()) return;
+        const auto calls = host.callsWith(audioMasterAutomate);
+        ASSERT_EQ(calls.size(), model.automation.size());
+        EXPECT_EQ(plugin->getParameter(5), 0.78125f) << "Ch.01 Volume kept its value";
+        ASSERT_FALSE(calls.empty());
+        EXPECT_EQ(calls.back().index, 6);
+        EXPECT_EQ(model.automation.back().frame % 8, 3) << "the valid event applies a frame later";
+    }
+    for (const auto& call : host.callsWith(audioMasterAutomate)) {
+        EXPECT_GE(call.opt, 0.0f);
+        EXPECT_LE(call.opt, 1.0f);
+    }
+}
+
+// An event whose record is shorter than a MIDI event's is skipped: its
+// bytes past byteSize are never read (under the sanitizers, a record
+// allocated at exactly that size proves it).
+TEST_F(Midi, EventsShorterThanAMidiEventRecordAreSkipped) {
+    const VstInt32 full = static_cast<VstInt32>(sizeof(VstMidiEvent));
+    for (const VstInt32 byteSize : {-1, 0, 8, 16, 24, full - 1, full}) {
+        host.clearCalls();
+        plugin->setParameter(4, 0.5f);
+        const size_t bytes = static_cast<size_t>(byteSize > 0 ? byteSize : 0);
+        // The short record alone in its own allocation, and a full-size one
+        // whose MIDI bytes would set Ch.01 Panpot to 1 if they were read.
+        std::unique_ptr<unsigned char[]> exact(new unsigned char[bytes + 1]);
+        VstMidiEvent padded{};
+        padded.type = kVstMidiType;
+        padded.byteSize = byteSize;
+        padded.midiData[0] = static_cast<char>(0xB0);
+        padded.midiData[1] = 115;
+        padded.midiData[2] = 127;
+        std::memcpy(exact.get(), &padded, bytes < sizeof padded ? bytes : sizeof padded);
+        std::vector<unsigned char> listMemory(sizeof(VstEvents) + 2 * sizeof(VstEvent*));
+        auto* list = reinterpret_cast<VstEvents*>(listMemory.data());
+        list->numEvents = bytes >= 8 ? 2 : 1;
+        list->events[0] = reinterpret_cast<VstEvent*>(&padded);
+        list->events[1] = reinterpret_cast<VstEvent*>(exact.get());
+        ASSERT_EQ(plugin->dispatch(effProcessEvents, 0, 0, list), 1);
+        AudioBuffers in(abitest::kInputs, 4), out(abitest::kOutputs, 4);
+        plugin->processReplacing(in.pointers(), out.pointers(), 4);
+        EXPECT_EQ(plugin->getParameter(4), byteSize == full ? 1.0f : 0.5f) << "byteSize " << byteSize;
+        EXPECT_EQ(host.callsWith(audioMasterAutomate).size(), byteSize == full ? 2u : 0u) << "byteSize " << byteSize;
+    }
 }
 
 TEST_F(Midi, UnappliedEventsCarryOverToTheNextBlock) {

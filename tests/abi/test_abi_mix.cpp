@@ -1,5 +1,6 @@
 // Mixing through the record's replacing process call, compared with the
 // worked examples and with the per-frame reference model.
+#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -200,6 +201,33 @@ TEST_F(Abi, NonFiniteParameterValuesMixAsTheirDefaults) {
             plugin->setParameter(index, before);
         }
     EXPECT_EQ(plugin->parameterDisplay(0).substr(0, 3), "0.0") << "the defaults are back";
+}
+
+// However large a finite value a host sets, the gains stay finite: silence
+// in gives exact silence out, on every output, for each value on every
+// parameter in turn and on all of them at once.
+TEST_F(Abi, HugeFiniteParameterValuesKeepSilenceSilent) {
+    constexpr int kFrames = 40;
+    AudioBuffers silence(abitest::kInputs, kFrames), out(abitest::kOutputs, kFrames);
+    auto expectSilence = [&](const char* what, float value) {
+        plugin->processReplacing(silence.pointers(), out.pointers(), kFrames);
+        for (int k = 0; k < abitest::kOutputs; ++k)
+            for (int i = 0; i < kFrames; ++i)
+                ASSERT_EQ(out[k][i], 0.0f) << what << " = " << value << ", output " << k << " frame " << i;
+    };
+    for (const float huge : {3e38f, -3e38f, FLT_MAX, -FLT_MAX, 1e30f}) {
+        for (int index = 0; index < abitest::kParams; ++index) {
+            const float before = plugin->getParameter(index);
+            plugin->setParameter(index, huge);
+            expectSilence(plugin->parameterName(index).c_str(), huge);
+            if (HasFatalFailure()) return;
+            plugin->setParameter(index, before);
+        }
+        for (int index = 0; index < abitest::kParams; ++index) plugin->setParameter(index, huge);
+        expectSilence("every parameter", huge);
+        if (HasFatalFailure()) return;
+        for (int index = 0; index < abitest::kParams; ++index) plugin->setParameter(index, index % 4 == 0 ? 0.5f : 0.25f);
+    }
 }
 
 #if defined(TARNVALE_TEST_MXCSR)

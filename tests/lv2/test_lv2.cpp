@@ -295,6 +295,38 @@ TEST(Lv2Instance, HostMovesTakeOverFromMidiMoves) {
     EXPECT_EQ(plugin.values[volume], 200.0f);
 }
 
+// Malformed MIDI from a host: a control change with a data byte above 127
+// changes nothing, and the walk stops at an event that does not fit inside
+// the sequence's stated size, keeping the events before it.
+TEST(Lv2Instance, MalformedMidiIsTakenWithoutEffect) {
+    UridMap map;
+    Instance plugin(map.features);
+    ASSERT_NE(plugin.instance, nullptr);
+    Sequence sequence(map);
+    plugin.connectMidi(&sequence);
+    const int volume = paramIndex(1, kVolume), pan = paramIndex(1, kPan), send = paramIndex(1, kSend1);
+    sequence.add(0, 0xB0, kParameters[volume].controller, 0xFF);
+    sequence.add(1, 0xB0, static_cast<uint8_t>(0x80 | kParameters[volume].controller), 0);
+    sequence.add(2, 0xB0, kParameters[pan].controller, 0);  // valid: hard left
+    sequence.add(3, 0xB0, kParameters[send].controller, 64);
+    // The last event claims more bytes than the sequence holds.
+    auto* seq = sequence.get();
+    LV2_Atom_Event* last = nullptr;
+    LV2_ATOM_SEQUENCE_FOREACH (seq, event) last = event;
+    ASSERT_NE(last, nullptr);
+    last->body.size = 64;
+    plugin.run(8);
+    EXPECT_EQ(plugin.values[volume], 100.0f) << "data bytes above 127 change nothing";
+    EXPECT_EQ(plugin.values[pan], -1.0f) << "a valid event before the damaged one still applies";
+    EXPECT_EQ(plugin.values[send], 0.0f) << "the event that overruns the sequence is not read";
+    // A sequence whose stated size is too small for its own header.
+    sequence.clear();
+    sequence.add(0, 0xB0, kParameters[send].controller, 64);
+    sequence.get()->atom.size = 4;
+    plugin.run(8);
+    EXPECT_EQ(plugin.values[send], 0.0f);
+}
+
 // Without the URID map (lv2apply passes no features) the mixer still mixes
 // and ignores MIDI; in place, outputs over inputs, it mixes as apart.
 TEST(Lv2Instance, NoFeaturesAndInPlace) {

@@ -61,7 +61,7 @@ void Mixer::midiStep(int32_t frame) {
     if (events_[next_].due - totalFrames_ > frame) return;
     const Midi& m = events_[next_].midi;
     ++next_;
-    if ((m.status & 0xF0) != 0xB0) return;
+    if ((m.status & 0xF0) != 0xB0 || ((m.data1 | m.data2) & 0x80) != 0) return;  // not a valid control change
     const int index = parameterForController(m.data1);
     if (index < 0) return;
     const float value = m.data2 == 127 ? 1.0f : m.data2 / 128.0f;
