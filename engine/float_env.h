@@ -21,24 +21,24 @@ constexpr uint32_t kMxcsrMaskAll = 0x1F80;    // every exception masked, round t
 constexpr uint32_t kMxcsrFlushToZero = 0x8000;  // results below the normal range become 0
 constexpr uint32_t kMxcsrDenormalsAreZero = 0x0040;  // such inputs count as 0
 
-// main thread: the control word audio calls run with. Processors that lack
+// [main thread] The control word audio calls run with. Processors that lack
 // denormals-are-zero (a few of the first with SSE2) only flush results.
 uint32_t audioControlWord();
 
-// audio thread: sets `word` for its scope and restores the caller's
+// [audio thread] Sets `word` for its scope and restores the caller's
 // control and status word when it ends, on every path. (A host that already
 // runs with it costs no write.)
 class ScopedAudioFloatEnv {
 public:
-    explicit ScopedAudioFloatEnv(uint32_t word) : saved(_mm_getcsr()) {
-        if (saved != word) _mm_setcsr(word);
+    explicit ScopedAudioFloatEnv(uint32_t word) : saved_(_mm_getcsr()) {
+        if (saved_ != word) _mm_setcsr(word);
     }
-    ~ScopedAudioFloatEnv() { _mm_setcsr(saved); }
+    ~ScopedAudioFloatEnv() { _mm_setcsr(saved_); }
     ScopedAudioFloatEnv(const ScopedAudioFloatEnv&) = delete;
     ScopedAudioFloatEnv& operator=(const ScopedAudioFloatEnv&) = delete;
 
 private:
-    unsigned int saved;
+    unsigned int saved_;
 };
 #else
 // Other processors: the state is left as the caller has it.

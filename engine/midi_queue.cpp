@@ -4,27 +4,27 @@ namespace tarnvale {
 
 void MidiQueue::beginList() {
     int32_t kept = 0;
-    for (int32_t r = head; r < head + size; ++r) {
-        if (dueAt[r] > blockStart) continue;  // not yet due: dropped
-        events[kept] = events[r];
-        dueAt[kept] = dueAt[r];
+    for (int32_t r = head_; r < head_ + size_; ++r) {
+        if (dueAt_[r] > blockStart_) continue;  // not yet due: dropped
+        events_[kept] = events_[r];
+        dueAt_[kept] = dueAt_[r];
         ++kept;
     }
-    head = 0;
-    size = kept;
+    head_ = 0;
+    size_ = kept;
 }
 
 bool MidiQueue::append(int32_t deltaFrames, uint8_t statusByte, uint8_t data1, uint8_t data2) {
-    const int32_t at = head + size;
+    const int32_t at = head_ + size_;
     if (at >= kMaxQueuedEvents) return false;
-    QueuedMidiEvent& entry = events[at];
+    QueuedMidiEvent& entry = events_[at];
     entry.deltaFrames = deltaFrames;
     entry.status = statusByte & 0xF0;
     entry.channel = statusByte & 0x0F;
     entry.data1 = data1;
     entry.data2 = data2;
-    dueAt[at] = blockStart + deltaFrames;
-    ++size;
+    dueAt_[at] = blockStart_ + deltaFrames;
+    ++size_;
     return true;
 }
 

@@ -22,36 +22,36 @@ class MidiQueue {
 public:
     MidiQueue() = default;
 
-    // audio thread; no allocation. A new list is coming: events of earlier
+    // [audio thread] no allocation, no locks. A new list is coming: events of earlier
     // lists that are due at or before the current block's first frame and
     // were not applied stay queued, in order; those not yet due are dropped
     // (a host that queued them past its block has moved on).
     void beginList();
-    // audio thread; no allocation. Appends one MIDI event of the list,
+    // [audio thread] no allocation, no locks. Appends one MIDI event of the list,
     // false when the queue is full (the rest of the list is ignored).
     bool append(int32_t deltaFrames, uint8_t statusByte, uint8_t data1, uint8_t data2);
 
-    // audio thread: events queued and not yet applied.
-    int32_t count() const { return size; }
-    // audio thread: frames from the current block's start to the frame at
+    // [audio thread] Events queued and not yet applied.
+    int32_t count() const { return size_; }
+    // [audio thread] Frames from the current block's start to the frame at
     // which the head falls due (negative when overdue). Needs count() > 0.
-    int64_t headDue() const { return dueAt[head] - blockStart; }
-    // audio thread: the event at `position` behind the head.
-    const QueuedMidiEvent& at(int position) const { return events[head + position]; }
-    // audio thread: takes the head. Needs count() > 0.
+    int64_t headDue() const { return dueAt_[head_] - blockStart_; }
+    // [audio thread] The event at `position` behind the head.
+    const QueuedMidiEvent& at(int position) const { return events_[head_ + position]; }
+    // [audio thread] Takes the head. Needs count() > 0.
     QueuedMidiEvent take() {
-        --size;
-        return events[head++];
+        --size_;
+        return events_[head_++];
     }
-    // audio thread: the current block of `frames` frames is done.
-    void endBlock(int32_t frames) { blockStart += frames; }
+    // [audio thread] The current block of `frames` frames is done.
+    void endBlock(int32_t frames) { blockStart_ += frames; }
 
 private:
-    QueuedMidiEvent events[kMaxQueuedEvents] = {};
-    int64_t dueAt[kMaxQueuedEvents] = {};  // frame at which each falls due, on the block clock
-    int32_t head = 0;
-    int32_t size = 0;
-    int64_t blockStart = 0;  // the block clock: frames processed before the current block
+    QueuedMidiEvent events_[kMaxQueuedEvents] = {};
+    int64_t dueAt_[kMaxQueuedEvents] = {};  // frame at which each falls due, on the block clock
+    int32_t head_ = 0;
+    int32_t size_ = 0;
+    int64_t blockStart_ = 0;  // the block clock: frames processed before the current block
 };
 
 }  // namespace tarnvale

@@ -22,7 +22,7 @@ struct MixGains {
     float feed[kNumFeeds][kNumChannels];
 };
 
-// any thread; pure. The master pan shifts every channel's pan (held to
+// [any thread] pure. The master pan shifts every channel's pan (held to
 // 0..1); levels follow the gain law in tables.h.
 void computeGains(const float (&params)[kNumParams], MixGains& gains);
 // The same for one channel (0-based) only: what a change of its own strip needs.
@@ -49,7 +49,7 @@ constexpr int32_t kWatchFrames = 32;
 // frames it mixes is overwritten.
 // After every kWatchFrames frames it looks at `watch` (when given) and stops
 // early if any bit is set, so the caller can take the change; it answers how
-// many frames it mixed. Audio thread; no allocation. All kernels give the
+// many frames it mixed. [audio thread] no allocation, no locks. All kernels give the
 // same bits: same products, and every bus summed from channel 1 to 16. Each
 // comes in two forms: one for separate input and output buffers, and one
 // that reads each frame's inputs before writing its outputs, for outputs
@@ -93,14 +93,14 @@ constexpr int kNumKernels = 1;
 #endif
 extern const KernelInfo kKernels[kNumKernels];
 
-// any thread: whether this build has the kernel and this processor runs it.
+// [any thread] Whether this build has the kernel and this processor runs it.
 bool kernelRuns(KernelIsa isa);
 
-// any thread: the widest kernel this processor runs (or the one the build
+// [any thread] The widest kernel this processor runs (or the one the build
 // was told to use).
 const KernelInfo& selectedKernel();
 
-// audio thread: whether any output buffer shares memory with any input
+// [audio thread] Whether any output buffer shares memory with any input
 // buffer over the first `frames` samples.
 bool buffersOverlap(const float* const* inputs, float* const* outputs, int32_t frames);
 

@@ -17,15 +17,15 @@ struct DirtyBits {
     static constexpr int kWords = (kNumParams + 31) / 32;
     std::atomic<uint32_t> word[kWords];
 
-    // any thread; lock-free.
+    // [any thread] no allocation, no locks.
     void mark(int index) { word[index / 32].fetch_or(1u << (index % 32), std::memory_order_release); }
-    // any thread; lock-free: whether any bit is set (a relaxed look).
+    // [any thread] no allocation, no locks. Whether any bit is set (a relaxed look).
     bool any() const {
         uint32_t bits = 0;
         for (const auto& w : word) bits |= w.load(std::memory_order_relaxed);
         return bits != 0;
     }
-    // audio thread; lock-free: takes and clears the set bits. False when none.
+    // [audio thread] no allocation, no locks. Takes and clears the set bits. False when none.
     bool take(uint32_t (&taken)[kWords]) {
         uint32_t all = 0;
         for (int k = 0; k < kWords; ++k) {
@@ -38,24 +38,24 @@ struct DirtyBits {
 
 class ParameterStore {
 public:
-    // main thread: every parameter at its default, no bit set.
+    // [main thread] Every parameter at its default, no bit set.
     ParameterStore() {
-        for (int index = 0; index < kNumParams; ++index) values[index].store(defaultValue(index), std::memory_order_relaxed);
+        for (int index = 0; index < kNumParams; ++index) values_[index].store(defaultValue(index), std::memory_order_relaxed);
         for (auto& w : dirty.word) w.store(0, std::memory_order_relaxed);
     }
 
-    // any thread; audio-thread safe. The value is kept exactly as given.
+    // [any thread] no allocation, no locks. The value is kept exactly as given.
     void set(int index, float value) {
-        values[index].store(value, std::memory_order_relaxed);
+        values_[index].store(value, std::memory_order_relaxed);
         dirty.mark(index);
     }
-    // any thread; audio-thread safe.
-    float get(int index) const { return values[index].load(std::memory_order_relaxed); }
+    // [any thread] no allocation, no locks.
+    float get(int index) const { return values_[index].load(std::memory_order_relaxed); }
 
     DirtyBits dirty;
 
 private:
-    std::atomic<float> values[kNumParams];
+    std::atomic<float> values_[kNumParams];
 };
 
 static_assert(std::atomic<float>::is_always_lock_free, "parameters must be lock-free");

@@ -52,7 +52,7 @@ public:
     size_t countOf(VstInt32 opcode) const;
     void clearCalls();
 
-    // Any thread: records the call and answers it.
+    // [any thread] Records the call and answers it.
     VstIntPtr handle(const HostCall& call);
 
 private:

@@ -37,8 +37,8 @@ struct Mixer {
     LV2_URID frameTime = 0;
 };
 
-// main thread. The URID map is optional: without it the mixer mixes and
-// ignores MIDI.
+// [instantiation class] The URID map is optional: without it the mixer
+// mixes and ignores MIDI.
 LV2_Handle instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const* features) {
     auto* mixer = new (std::nothrow) Mixer;
     if (mixer == nullptr) return nullptr;
@@ -51,7 +51,7 @@ LV2_Handle instantiate(const LV2_Descriptor*, double, const char*, const LV2_Fea
     return mixer;
 }
 
-// audio thread or main thread, as the host connects ports; no allocation.
+// [audio class] no allocation, no locks.
 void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     auto* mixer = static_cast<Mixer*>(handle);
     if (port < kFirstAudioOut)
@@ -66,13 +66,14 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
         mixer->values[port - kFirstValueOut] = static_cast<float*>(data);
 }
 
+// [instantiation class]
 void activate(LV2_Handle) {}
 
-// audio thread: a MIDI control change stores its value; the control output
+// [audio class] A MIDI control change stores its value; the control output
 // shows it after the block.
 void control(void* self, int32_t index, float value) { static_cast<Mixer*>(self)->engine.setParameter(index, value); }
 
-// audio thread: the ports moved since the last block.
+// [audio class] The ports moved since the last block.
 void readControls(Mixer& mixer) {
     for (int i = 0; i < kNumParams; ++i) {
         if (mixer.controls[i] == nullptr) continue;
@@ -86,7 +87,7 @@ void readControls(Mixer& mixer) {
     }
 }
 
-// audio thread: the block's MIDI events, in the sequence's order, at their
+// [audio class] The block's MIDI events, in the sequence's order, at their
 // frames. The walk stops at an event that does not fit inside the size the
 // sequence states, so nothing past it is read.
 void queueMidi(Mixer& mixer) {
@@ -111,7 +112,7 @@ void queueMidi(Mixer& mixer) {
     }
 }
 
-// audio thread; no allocation, no locks.
+// [audio class] no allocation, no locks.
 void run(LV2_Handle handle, uint32_t frames) {
     auto& mixer = *static_cast<Mixer*>(handle);
     readControls(mixer);
@@ -122,11 +123,13 @@ void run(LV2_Handle handle, uint32_t frames) {
         if (mixer.values[i] != nullptr) *mixer.values[i] = portValue(i, mixer.engine.valueInUse(i));
 }
 
+// [instantiation class]
 void deactivate(LV2_Handle) {}
 
-// main thread.
+// [instantiation class]
 void cleanup(LV2_Handle handle) { delete static_cast<Mixer*>(handle); }
 
+// [discovery class]
 const void* extensionData(const char*) { return nullptr; }
 
 const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate, run, deactivate, cleanup,
@@ -134,7 +137,7 @@ const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activa
 
 }  // namespace
 
-// any thread: the bundle's one plug-in.
+// [discovery class] The bundle's one plug-in.
 extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
     return index == 0 ? &kDescriptor : nullptr;
 }

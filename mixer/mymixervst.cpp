@@ -55,12 +55,12 @@ MyMixerVST::MyMixerVST(audioMasterCallback audioMaster) : AudioEffectX(audioMast
     effectRecord.flags |= effFlagsCanReplacing;
 }
 
-void MyMixerVST::setParameter(VstInt32 index, float value) { engine.setParameter(index, value); }
+void MyMixerVST::setParameter(VstInt32 index, float value) { engine_.setParameter(index, value); }
 
-float MyMixerVST::getParameter(VstInt32 index) { return engine.getParameter(index); }
+float MyMixerVST::getParameter(VstInt32 index) { return engine_.getParameter(index); }
 
 VstInt32 MyMixerVST::processEvents(VstEvents* events) {
-    engine.beginEvents();
+    engine_.beginEvents();
     if (events == nullptr || events->numEvents <= 0) return 1;
     VstEvent* const* list = events->events;
     for (VstInt32 i = 0; i < events->numEvents; ++i) {
@@ -70,7 +70,7 @@ VstInt32 MyMixerVST::processEvents(VstEvents* events) {
             event->byteSize < static_cast<VstInt32>(sizeof(VstMidiEvent)))
             continue;
         const auto* midi = reinterpret_cast<const VstMidiEvent*>(event);
-        if (!engine.queueMidi(midi->deltaFrames, static_cast<uint8_t>(midi->midiData[0]),
+        if (!engine_.queueMidi(midi->deltaFrames, static_cast<uint8_t>(midi->midiData[0]),
                               static_cast<uint8_t>(midi->midiData[1]), static_cast<uint8_t>(midi->midiData[2])))
             break;  // the queue is full: the rest of the list is not read
     }
@@ -82,7 +82,7 @@ void MyMixerVST::automate(void* self, int32_t index, float value) {
 }
 
 void MyMixerVST::processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) {
-    engine.process(inputs, outputs, sampleFrames, automate, this);
+    engine_.process(inputs, outputs, sampleFrames, automate, this);
 }
 
 void MyMixerVST::getParameterName(VstInt32 index, char* text) {
@@ -100,7 +100,7 @@ void MyMixerVST::getParameterLabel(VstInt32 index, char* label) {
 
 void MyMixerVST::getParameterDisplay(VstInt32 index, char* text) {
     if (text == nullptr || !isParameterIndex(index)) return;
-    const double v = engine.getParameter(index);
+    const double v = engine_.getParameter(index);
     // Pans show -1 (left) to 1 (right), with room for the minus sign so
     // every pan shows three decimals; levels show their gain in percent.
     const VstInt32 limit = kindOf(index) == kPan && v - kPanScale.offset < 0.0 ? 6 : 5;

@@ -12,32 +12,32 @@
 
 class MyMixerVST : public AudioEffectX {
 public:
-    // main thread.
+    // [main thread]
     explicit MyMixerVST(audioMasterCallback audioMaster);
 
-    // audio thread; no allocation, no locks. Applies due MIDI events one per
+    // [audio thread] no allocation, no locks. Applies due MIDI events one per
     // frame, then mixes.
     void processReplacing(float** inputs, float** outputs, VstInt32 sampleFrames) override;
 
-    // any host thread; audio-thread safe.
+    // [any thread] no allocation, no locks.
     void setParameter(VstInt32 index, float value) override;
-    // any host thread; audio-thread safe.
+    // [any thread] no allocation, no locks.
     float getParameter(VstInt32 index) override;
 
-    // any host thread: texts for the host's generic panel.
+    // [any thread] Texts for the host's generic panel.
     void getParameterLabel(VstInt32 index, char* label) override;
     void getParameterDisplay(VstInt32 index, char* text) override;
     void getParameterName(VstInt32 index, char* text) override;
 
-    // any host thread: pin names and flags.
+    // [any thread] Pin names and flags.
     bool getInputProperties(VstInt32 index, VstPinProperties* properties) override;
     bool getOutputProperties(VstInt32 index, VstPinProperties* properties) override;
 
-    // audio thread; no allocation, no locks. Queues the list's MIDI events
+    // [audio thread] no allocation, no locks. Queues the list's MIDI events
     // behind the earlier ones that are already due.
     VstInt32 processEvents(VstEvents* events) override;
 
-    // any host thread: identity.
+    // [any thread] Identity.
     bool getEffectName(char* name) override;
     bool getVendorString(char* text) override;
     bool getProductString(char* text) override;
@@ -45,15 +45,15 @@ public:
     VstInt32 canDo(char* text) override;
     VstInt32 getVstVersion() override;
 
-    // Read-only views for tests and tools linking the class directly.
-    VstInt32 queuedEventCount() const { return engine.events().count(); }
-    const tarnvale::QueuedMidiEvent& queuedEvent(int position) const { return engine.events().at(position); }
-    VstInt32 lastControlParameter() const { return engine.lastControlParameter(); }
-    float lastControlValue() const { return engine.lastControlValue(); }
+    // [audio thread] Read-only views for tests and tools linking the class directly.
+    VstInt32 queuedEventCount() const { return engine_.events().count(); }
+    const tarnvale::QueuedMidiEvent& queuedEvent(int position) const { return engine_.events().at(position); }
+    VstInt32 lastControlParameter() const { return engine_.lastControlParameter(); }
+    float lastControlValue() const { return engine_.lastControlValue(); }
 
 private:
-    // audio thread: a control change from MIDI, stored and told to the host.
+    // [audio thread] A control change from MIDI, stored and told to the host.
     static void automate(void* self, int32_t index, float value);
 
-    tarnvale::MixEngine engine;
+    tarnvale::MixEngine engine_;
 };

@@ -108,7 +108,7 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
 
 void AudioEffect::setParameterAutomated(VstInt32 index, float value) {
     setParameter(index, value);
-    if (audioMaster != nullptr) audioMaster(&effectRecord, audioMasterAutomate, index, 0, nullptr, value);
+    callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
 void AudioEffect::getProgramName(char* name) {
@@ -125,32 +125,28 @@ void AudioEffect::getParameterName(VstInt32, char* text) {
 }
 
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) {
-    return audioMaster(&effectRecord, opcode, index, value, ptr, opt);
+    return audioMaster != nullptr ? audioMaster(&effectRecord, opcode, index, value, ptr, opt) : 0;
 }
 
 VstInt32 AudioEffect::getMasterVersion() {
-    VstInt32 version = 1;
-    if (audioMaster != nullptr) {
-        const auto answer = static_cast<VstInt32>(callHost(audioMasterVersion));
-        if (answer != 0) version = answer;
-    }
-    return version;
+    const auto answer = static_cast<VstInt32>(callHost(audioMasterVersion));
+    return answer != 0 ? answer : 1;  // a host that gives no version counts as version 1
 }
 
 VstInt32 AudioEffect::getCurrentUniqueId() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterCurrentId)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterCurrentId));
 }
 
 void AudioEffect::masterIdle() {
-    if (audioMaster != nullptr) callHost(audioMasterIdle);
+    callHost(audioMasterIdle);
 }
 
 bool AudioEffect::isInputConnected(VstInt32 input) {
-    return audioMaster == nullptr || callHost(audioMasterPinConnected, input, 0) == 0;
+    return callHost(audioMasterPinConnected, input, 0) == 0;
 }
 
 bool AudioEffect::isOutputConnected(VstInt32 output) {
-    return audioMaster == nullptr || callHost(audioMasterPinConnected, output, 1) == 0;
+    return callHost(audioMasterPinConnected, output, 1) == 0;
 }
 
 void AudioEffect::float2string(float value, char* text, VstInt32 maxLen) {

@@ -79,135 +79,127 @@ bool AudioEffectX::getSpeakerArrangement(VstSpeakerArrangement** pluginInput, Vs
     return false;
 }
 
-// Host-callback wrappers. Without a host each gives its fallback and calls nothing.
+// Host-callback wrappers. Without a host, callHost answers 0, as a host does
+// for an opcode it does not know, and each wrapper answers what that means.
 
 bool AudioEffectX::beginEdit(VstInt32 index) {
-    return audioMaster != nullptr && callHost(audioMasterBeginEdit, index) != 0;
+    return callHost(audioMasterBeginEdit, index) != 0;
 }
-bool AudioEffectX::endEdit(VstInt32 index) { return audioMaster != nullptr && callHost(audioMasterEndEdit, index) != 0; }
-bool AudioEffectX::ioChanged() { return audioMaster != nullptr && callHost(audioMasterIOChanged) != 0; }
+bool AudioEffectX::endEdit(VstInt32 index) { return callHost(audioMasterEndEdit, index) != 0; }
+bool AudioEffectX::ioChanged() { return callHost(audioMasterIOChanged) != 0; }
 
 float AudioEffectX::updateSampleRate() {
-    if (audioMaster != nullptr) {
-        const auto answer = static_cast<VstInt32>(callHost(audioMasterGetSampleRate));
-        if (answer > 0) sampleRate = static_cast<float>(answer);
-    }
+    const auto answer = static_cast<VstInt32>(callHost(audioMasterGetSampleRate));
+    if (answer > 0) sampleRate = static_cast<float>(answer);
     return sampleRate;
 }
 
 VstInt32 AudioEffectX::updateBlockSize() {
-    if (audioMaster != nullptr) {
-        const auto answer = static_cast<VstInt32>(callHost(audioMasterGetBlockSize));
-        if (answer > 0) blockSize = answer;
-    }
+    const auto answer = static_cast<VstInt32>(callHost(audioMasterGetBlockSize));
+    if (answer > 0) blockSize = answer;
     return blockSize;
 }
 
 VstInt32 AudioEffectX::getInputLatency() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetInputLatency)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetInputLatency));
 }
 VstInt32 AudioEffectX::getOutputLatency() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetOutputLatency)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetOutputLatency));
 }
 VstTimeInfo* AudioEffectX::getTimeInfo(VstInt32 filter) {
-    return audioMaster != nullptr ? reinterpret_cast<VstTimeInfo*>(callHost(audioMasterGetTime, 0, filter)) : nullptr;
+    return reinterpret_cast<VstTimeInfo*>(callHost(audioMasterGetTime, 0, filter));
 }
 VstInt32 AudioEffectX::getCurrentProcessLevel() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetCurrentProcessLevel)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetCurrentProcessLevel));
 }
 VstInt32 AudioEffectX::getAutomationState() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetAutomationState)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetAutomationState));
 }
 bool AudioEffectX::getHostVendorString(char* text) {
-    return audioMaster != nullptr && callHost(audioMasterGetVendorString, 0, 0, text) != 0;
+    return callHost(audioMasterGetVendorString, 0, 0, text) != 0;
 }
 bool AudioEffectX::getHostProductString(char* text) {
-    return audioMaster != nullptr && callHost(audioMasterGetProductString, 0, 0, text) != 0;
+    return callHost(audioMasterGetProductString, 0, 0, text) != 0;
 }
 VstInt32 AudioEffectX::getHostVendorVersion() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetVendorVersion)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetVendorVersion));
 }
 VstIntPtr AudioEffectX::hostVendorSpecific(VstInt32 arg1, VstIntPtr arg2, void* ptr, float opt) {
-    return audioMaster != nullptr ? callHost(audioMasterVendorSpecific, arg1, arg2, ptr, opt) : 0;
+    return callHost(audioMasterVendorSpecific, arg1, arg2, ptr, opt);
 }
 VstInt32 AudioEffectX::canHostDo(char* text) {
-    return (audioMaster != nullptr && callHost(audioMasterCanDo, 0, 0, text) != 0) ? 1 : 0;
+    return callHost(audioMasterCanDo, 0, 0, text) != 0 ? 1 : 0;
 }
 VstInt32 AudioEffectX::getHostLanguage() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetLanguage)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetLanguage));
 }
 void* AudioEffectX::getDirectory() {
-    return audioMaster != nullptr ? reinterpret_cast<void*>(callHost(audioMasterGetDirectory)) : nullptr;
+    return reinterpret_cast<void*>(callHost(audioMasterGetDirectory));
 }
-bool AudioEffectX::updateDisplay() { return audioMaster != nullptr && callHost(audioMasterUpdateDisplay) != 0; }
+bool AudioEffectX::updateDisplay() { return callHost(audioMasterUpdateDisplay) != 0; }
 bool AudioEffectX::sizeWindow(VstInt32 width, VstInt32 height) {
-    return audioMaster != nullptr && callHost(audioMasterSizeWindow, width, height) != 0;
+    return callHost(audioMasterSizeWindow, width, height) != 0;
 }
 bool AudioEffectX::openFileSelector(void* selector) {
-    return audioMaster != nullptr && selector != nullptr && callHost(audioMasterOpenFileSelector, 0, 0, selector) != 0;
+    return selector != nullptr && callHost(audioMasterOpenFileSelector, 0, 0, selector) != 0;
 }
 bool AudioEffectX::closeFileSelector(void* selector) {
-    return audioMaster != nullptr && selector != nullptr &&
-           callHost(audioMasterCloseFileSelector, 0, 0, selector) != 0;
+    return selector != nullptr && callHost(audioMasterCloseFileSelector, 0, 0, selector) != 0;
 }
 bool AudioEffectX::offlineRead(VstOfflineTask* offline, VstInt32 option, bool readSource) {
-    return audioMaster != nullptr && callHost(audioMasterOfflineRead, readSource ? 1 : 0, option, offline) != 0;
+    return callHost(audioMasterOfflineRead, readSource ? 1 : 0, option, offline) != 0;
 }
 bool AudioEffectX::offlineWrite(VstOfflineTask* offline, VstInt32 option) {
-    return audioMaster != nullptr && callHost(audioMasterOfflineWrite, 0, option, offline) != 0;
+    return callHost(audioMasterOfflineWrite, 0, option, offline) != 0;
 }
 bool AudioEffectX::offlineStart(VstAudioFile* ptr, VstInt32 numAudioFiles, VstInt32 numNewAudioFiles) {
-    return audioMaster != nullptr && callHost(audioMasterOfflineStart, numNewAudioFiles, numAudioFiles, ptr) != 0;
+    return callHost(audioMasterOfflineStart, numNewAudioFiles, numAudioFiles, ptr) != 0;
 }
 VstInt32 AudioEffectX::offlineGetCurrentPass() {
-    return (audioMaster != nullptr && callHost(audioMasterOfflineGetCurrentPass) != 0) ? 1 : 0;
+    return callHost(audioMasterOfflineGetCurrentPass) != 0 ? 1 : 0;
 }
 VstInt32 AudioEffectX::offlineGetCurrentMetaPass() {
-    return (audioMaster != nullptr && callHost(audioMasterOfflineGetCurrentMetaPass) != 0) ? 1 : 0;
+    return callHost(audioMasterOfflineGetCurrentMetaPass) != 0 ? 1 : 0;
 }
 void AudioEffectX::wantEvents(VstInt32 filter) {
-    if (audioMaster != nullptr) callHost(audioMasterWantMidi, 0, filter);
+    callHost(audioMasterWantMidi, 0, filter);
 }
 VstInt32 AudioEffectX::tempoAt(VstInt32 pos) {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterTempoAt, 0, pos)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterTempoAt, 0, pos));
 }
 VstInt32 AudioEffectX::getNumAutomatableParameters() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetNumAutomatableParameters)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetNumAutomatableParameters));
 }
 VstInt32 AudioEffectX::getParameterQuantization() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterGetParameterQuantization)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterGetParameterQuantization));
 }
-bool AudioEffectX::needIdle() { return audioMaster != nullptr && callHost(audioMasterNeedIdle) != 0; }
+bool AudioEffectX::needIdle() { return callHost(audioMasterNeedIdle) != 0; }
 AEffect* AudioEffectX::getPreviousPlug(VstInt32 /*input*/) {
-    return audioMaster != nullptr ? reinterpret_cast<AEffect*>(callHost(audioMasterGetPreviousPlug)) : nullptr;
+    return reinterpret_cast<AEffect*>(callHost(audioMasterGetPreviousPlug));
 }
 AEffect* AudioEffectX::getNextPlug(VstInt32 /*output*/) {
-    return audioMaster != nullptr ? reinterpret_cast<AEffect*>(callHost(audioMasterGetNextPlug)) : nullptr;
+    return reinterpret_cast<AEffect*>(callHost(audioMasterGetNextPlug));
 }
 VstInt32 AudioEffectX::willProcessReplacing() {
-    return audioMaster != nullptr ? static_cast<VstInt32>(callHost(audioMasterWillReplaceOrAccumulate)) : 0;
+    return static_cast<VstInt32>(callHost(audioMasterWillReplaceOrAccumulate));
 }
 void AudioEffectX::setOutputSamplerate(float samplerate) {
-    if (audioMaster != nullptr) callHost(audioMasterSetOutputSampleRate, 0, 0, nullptr, samplerate);
+    callHost(audioMasterSetOutputSampleRate, 0, 0, nullptr, samplerate);
 }
 VstSpeakerArrangement* AudioEffectX::getInputSpeakerArrangement() {
-    return audioMaster != nullptr
-               ? reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetInputSpeakerArrangement))
-               : nullptr;
+    return reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetInputSpeakerArrangement));
 }
 VstSpeakerArrangement* AudioEffectX::getOutputSpeakerArrangement() {
-    return audioMaster != nullptr
-               ? reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetOutputSpeakerArrangement))
-               : nullptr;
+    return reinterpret_cast<VstSpeakerArrangement*>(callHost(audioMasterGetOutputSpeakerArrangement));
 }
 void* AudioEffectX::openWindow(void* window) {
-    return audioMaster != nullptr ? reinterpret_cast<void*>(callHost(audioMasterOpenWindow, 0, 0, window)) : nullptr;
+    return reinterpret_cast<void*>(callHost(audioMasterOpenWindow, 0, 0, window));
 }
 bool AudioEffectX::closeWindow(void* window) {
-    return audioMaster != nullptr && callHost(audioMasterCloseWindow, 0, 0, window) != 0;
+    return callHost(audioMasterCloseWindow, 0, 0, window) != 0;
 }
 bool AudioEffectX::getChunkFile(void* nativePath) {
-    return audioMaster != nullptr && nativePath != nullptr && callHost(audioMasterGetChunkFile, 0, 0, nativePath) != 0;
+    return nativePath != nullptr && callHost(audioMasterGetChunkFile, 0, 0, nativePath) != 0;
 }
 
 // Speaker arrangements: one zeroed block of 8 + 112 x numChannels bytes,

@@ -8,7 +8,7 @@
 #define TARNVALE_EXPORT __attribute__((visibility("default")))
 #endif
 
-// main thread.
+// [main thread]
 extern "C" TARNVALE_EXPORT AEffect* VSTCALLBACK VSTPluginMain(audioMasterCallback audioMaster) {
     if (audioMaster == nullptr) return nullptr;
     if (audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0) return nullptr;

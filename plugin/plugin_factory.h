@@ -3,5 +3,5 @@
 
 #include "audioeffect.h"
 
-// main thread: creates one effect instance, or null when out of memory.
+// [main thread] Creates one effect instance, or null when out of memory.
 AudioEffect* createEffectInstance(audioMasterCallback audioMaster);

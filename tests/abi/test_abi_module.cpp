@@ -23,8 +23,8 @@ using abitest::Abi;
 #if !defined(_WIN32)
 // The module's exports and imports as the ELF tools read them (the Windows
 // DLLs are checked with objdump by scripts/windows.sh).
-using testsupport::exportedSymbols;
-using testsupport::neededLibraries;
+using elf::exportedSymbols;
+using elf::neededLibraries;
 
 TEST(Module, ExportsExactlyTheEntryPointAndMain) {
     EXPECT_EQ(exportedSymbols(TARNVALE_MODULE_PATH), (std::set<std::string>{"VSTPluginMain", "main"}));

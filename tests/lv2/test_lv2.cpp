@@ -143,9 +143,9 @@ public:
 // library (and libm): its C++ runtime is built in.
 TEST(Lv2Bundle, BinaryExportsOnlyTheDescriptor) {
     const std::string binary = std::string(TARNVALE_LV2_PATH) + "/tarnvale.lv2/" + kBinary;
-    EXPECT_EQ(testsupport::exportedSymbols(binary), (std::set<std::string>{"lv2_descriptor"}));
+    EXPECT_EQ(elf::exportedSymbols(binary), (std::set<std::string>{"lv2_descriptor"}));
 #if !TARNVALE_SANITIZED
-    const auto needed = testsupport::neededLibraries(binary);
+    const auto needed = elf::neededLibraries(binary);
     ASSERT_FALSE(needed.empty());
     for (const auto& library : needed)
         EXPECT_TRUE(library == "libc.so.6" || library == "libm.so.6") << library << " is not the C library or libm";

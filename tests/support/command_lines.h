@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-namespace testsupport {
+namespace elf {
 
 inline std::set<std::string> commandLines(const std::string& command) {
     std::set<std::string> lines;
@@ -32,4 +32,4 @@ inline std::set<std::string> exportedSymbols(const std::string& module) {
     return commandLines("nm -D --defined-only '" + module + "' | awk '{print $3}'");
 }
 
-}  // namespace testsupport
+}  // namespace elf

@@ -10,9 +10,9 @@
 
 #include "test_effect.h"
 
-using testing_support::Call;
-using testing_support::RecordingHost;
-using testing_support::TestEffect;
+using unittest::Call;
+using unittest::RecordingHost;
+using unittest::TestEffect;
 
 std::vector<Call> RecordingHost::calls;
 VstIntPtr RecordingHost::answer = 0;

@@ -6,7 +6,7 @@
 
 #include "plugin/audioeffectx.h"
 
-namespace testing_support {
+namespace unittest {
 
 struct Call {
     AEffect* effect;
@@ -47,4 +47,4 @@ public:
     VstInt32 flags() { return getAeffect()->flags; }
 };
 
-}  // namespace testing_support
+}  // namespace unittest

@@ -7,7 +7,7 @@
 
 #include "test_effect.h"
 
-using testing_support::TestEffect;
+using unittest::TestEffect;
 
 namespace {
 
