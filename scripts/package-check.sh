@@ -24,8 +24,10 @@ home="$(mktemp -d)"
 module="$(cd "$home" && env -u VST_PATH HOME="$home" tarnvale-host info | sed -n 's/^Module *//p')"
 echo "tarnvale-host loaded $module"
 [ "$module" = "/usr/lib/vst/tarnvale.so" ]
-lv2info https://tarnvale.example.org/plugins/mixer16 | grep "Bundle: *file:///usr/lib/lv2/tarnvale.lv2/" >/dev/null
-echo "lv2info lists $(lv2info https://tarnvale.example.org/plugins/mixer16 | grep -c '^	Port ') ports of the installed LV2 edition"
+# The plug-in's URI, as the installed bundle's manifest gives it.
+uri="$(sed -n 's/^<\(.*\)>$/\1/p' /usr/lib/lv2/tarnvale.lv2/manifest.ttl | head -n 1)"
+lv2info "$uri" | grep "Bundle: *file:///usr/lib/lv2/tarnvale.lv2/" >/dev/null
+echo "lv2info lists $(lv2info "$uri" | grep -c '^	Port ') ports of the installed LV2 edition $uri"
 man -w tarnvale-host
 rm -rf "$home"
 

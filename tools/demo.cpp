@@ -19,7 +19,7 @@ constexpr double kTwoPi = 6.283185307179586;
 
 // A small deterministic noise source, so the demo renders the same every time.
 struct Noise {
-    uint32_t state = 1865;
+    uint32_t state = 12345;
     float lowLeft = 0.0f, lowRight = 0.0f;  // state of the filtered-noise stem
     float next() {
         state = state * 1664525u + 1013904223u;
