@@ -43,10 +43,10 @@ int run(int argc, char** argv) {
     renderCmd->add_option("--tail", render.tailSeconds, "seconds rendered after the longest input ends, 0 to 3600");
     renderCmd->add_flag("--all", render.allOutputs, "write every channel's output, also those without input");
     renderCmd->add_option("--set", render.settings,
-                          "NAME=VALUE: set a parameter by exact name or index. VALUE as the panel shows it: a level "
-                          "with its unit (\"Ch.03 Volume=64%\"), a pan as a plain number from -1 (left) to 1 (right) "
-                          "(\"Ch.02 Panpot=-0.4\"); a plain number for a level, or any number followed by \"raw\", "
-                          "is the parameter's 0..1 value (\"Ch.02 Panpot=0.3 raw\")")
+                          "NAME=VALUE: set a parameter by name (any case) or index. A level in dB or percent "
+                          "(\"Ch.03 Volume=-6dB\", \"Master Volume=80%\", \"Ch.05 Send 1=-inf dB\"), a pan from -1 "
+                          "(left) to 1 (right) (\"Ch.02 Panpot=-0.4\"), any parameter's stored 0..1 value with raw "
+                          "(\"Ch.02 Panpot=0.3 raw\"); a bare number for a level is refused")
         ->type_name("NAME=VALUE");
     renderCmd->add_option("--midi", render.midiFile, "standard MIDI file played into the effect")->type_name("FILE.mid");
     renderCmd->add_option("--plot", render.plotPath, "draw every output's level over time")->type_name("FILE.svg");

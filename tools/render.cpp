@@ -176,7 +176,7 @@ int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
         ParameterSetting setting;
         if (!resolveSetting(*plugin, assignment, setting, error)) return fail(kExitUsage);
         plugin->setParameter(setting.index, setting.value);
-        out << "set " << describeParameter(*plugin, setting.index) << '\n';
+        out << "set " << describeSetting(*plugin, setting) << '\n';
         settings.push_back({{"parameter", plugin->parameterName(setting.index)},
                             {"index", setting.index},
                             {"value", setting.value},
