@@ -6,6 +6,7 @@
 
 #include "exit_codes.h"
 #include "host/vst_host.h"
+#include "parameters.h"
 
 namespace tools {
 
@@ -39,6 +40,16 @@ std::string fourChars(VstInt32 id) {
     return s;
 }
 
+// What the category a module answers means.
+std::string categoryText(VstIntPtr category) {
+    switch (category) {
+        case kPlugCategUnknown: return "0 (unknown: the effect does not say)";
+        case kPlugCategEffect: return "1 (effect)";
+        case kPlugCategSynth: return "2 (instrument)";
+        default: return std::to_string(category) + " (a category this host does not know)";
+    }
+}
+
 std::string flagText(VstInt32 flags) {
     std::string s;
     for (const auto& f : kFlagNames)
@@ -61,22 +72,50 @@ void printPins(vsthost::Plugin& plugin, bool input, VstInt32 count, std::ostream
     }
 }
 
+// The loaded effect, switched on; null after one line on err.
+struct Loaded {
+    std::unique_ptr<vsthost::Module> module;
+    vsthost::Host host;
+    std::unique_ptr<vsthost::Plugin> plugin;
+};
+bool load(const std::string& modulePath, Loaded& loaded, std::ostream& err) {
+    std::string error;
+    loaded.module = vsthost::Module::load(modulePath, error);
+    if (loaded.module) loaded.plugin = vsthost::Plugin::create(*loaded.module, loaded.host, error);
+    if (!loaded.plugin) {
+        err << "tarnvale-host: " << error << '\n';
+        return false;
+    }
+    loaded.plugin->start();
+    return true;
+}
+
 }  // namespace
 
+int printParameterList(const std::string& modulePath, std::ostream& out, std::ostream& err) {
+    Loaded loaded;
+    if (!load(modulePath, loaded, err)) return kExitPlugin;
+    vsthost::Plugin& plugin = *loaded.plugin;
+    const bool controllers = tarnvaleParameter(plugin, 0) != nullptr;
+    out << "index  " << std::left << std::setw(16) << "name" << std::right << std::setw(10) << "value"
+        << (controllers ? "  controller" : "") << '\n';
+    for (VstInt32 i = 0; i < plugin.effect()->numParams; ++i) {
+        std::string value = plugin.parameterDisplay(i);
+        const std::string unit = plugin.parameterLabel(i);
+        if (!unit.empty()) value += " " + unit;
+        out << std::setw(5) << i << "  " << std::left << std::setw(16) << plugin.parameterName(i) << std::right
+            << std::setw(10) << value;
+        if (const auto* t = tarnvaleParameter(plugin, i)) out << "  " << std::setw(10) << static_cast<int>(t->controller);
+        out << '\n';
+    }
+    plugin.close();
+    return 0;
+}
+
 int printInfo(const std::string& modulePath, std::ostream& out, std::ostream& err) {
-    std::string error;
-    auto module = vsthost::Module::load(modulePath, error);
-    if (!module) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitPlugin;
-    }
-    vsthost::Host host;
-    auto plugin = vsthost::Plugin::create(*module, host, error);
-    if (!plugin) {
-        err << "tarnvale-host: " << error << '\n';
-        return kExitPlugin;
-    }
-    plugin->start();
+    Loaded loaded;
+    if (!load(modulePath, loaded, err)) return kExitPlugin;
+    vsthost::Plugin* plugin = loaded.plugin.get();
     AEffect* e = plugin->effect();
 
     out << "Module       " << modulePath << '\n'
@@ -86,7 +125,7 @@ int printInfo(const std::string& modulePath, std::ostream& out, std::ostream& er
         << "Version      " << plugin->dispatch(effGetVendorVersion) << " (effect record " << e->version
         << "), VST " << plugin->dispatch(effGetVstVersion) << '\n'
         << "Unique ID    '" << fourChars(e->uniqueID) << "' (" << e->uniqueID << ")\n"
-        << "Category     " << plugin->dispatch(effGetPlugCategory) << '\n'
+        << "Category     " << categoryText(plugin->dispatch(effGetPlugCategory)) << '\n'
         << "Flags        0x" << std::hex << e->flags << std::dec << " (" << flagText(e->flags) << ")\n"
         << "Programs     " << e->numPrograms << ", parameters " << e->numParams << ", inputs " << e->numInputs
         << ", outputs " << e->numOutputs << ", latency " << e->initialDelay << '\n';

@@ -127,7 +127,7 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {"missing file", {"render", "--in", "1=" + dir + "/missing.wav", "--out", out}, "cannot read"},
+        {"missing file", {"render", "--in", "1=" + dir + "/missing.wav", "--out", out}, "does not exist"},
         {"unreadable file", {"render", "--in", "1=" + text, "--out", out}, "cannot read"},
         {"channel 0", {"render", "--in", "0=" + good, "--out", out}, "outside 1..16"},
         {"channel 17", {"render", "--in", "17=" + good, "--out", out}, "outside 1..16"},

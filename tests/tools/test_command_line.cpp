@@ -2,13 +2,20 @@
 // as the panel shows them, the messages for each mistake, argument files.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "audio_io.h"
 #include "cli_fixture.h"
+#include "engine/tables.h"
+#include "identity.h"
 
 namespace {
 
@@ -19,6 +26,7 @@ using clitest::slurp;
 class CommandLine : public clitest::Cli {
 protected:
     nlohmann::json report(const std::string& path) { return nlohmann::json::parse(slurp(path)); }
+    void writeText(const std::string& name, const std::string& text) { std::ofstream(dir + "/" + name) << text; }
 };
 
 float nearestStored(long double gain, long double unity) { return static_cast<float>(gain * unity); }
@@ -144,6 +152,219 @@ TEST_F(CommandLine, OtherEffectsTakeTheirOwnUnit) {
     const Outcome shown = run({"render", TINY_GAIN_PATH, "--in", "1=" + input, "--out", dir + "/out", "--set", "GAIN=-6 db"});
     ASSERT_EQ(shown.code, 0) << shown.err;
     EXPECT_NE(shown.out.find("set Gain = -6.00 dB\n"), std::string::npos) << shown.out;
+}
+
+// Every mistake a newcomer makes on the command line: exit 2 and one line
+// naming what was wrong and what would be right, writing nothing.
+TEST_F(CommandLine, MistakesNameWhatWasWrongAndWhatWouldBeRight) {
+    const std::string good = writeInput("good.wav", 2, 44100, 32, 0.5f);
+    const std::string out = dir + "/out";
+    const std::vector<std::string> ok{"render", "--in", "1=" + good, "--out", out};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = ok;
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    };
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::vector<std::string> said;
+    } cases[] = {
+        {"misspelt command", {"rendr"}, {"unknown command \"rendr\"; did you mean render?", "info, render and demo"}},
+        {"unknown command", {"mix"}, {"unknown command \"mix\"", "tarnvale-host --help"}},
+        {"misspelt option", {"render", "--inn", "1=" + good, "--out", out}, {"unknown option --inn for render; did you mean --in?"}},
+        {"option under another name", with({"--gain", "3"}), {"unknown option --gain", "--set \"Master Volume=-3dB\""}},
+        {"short option of other tools", with({"-o", out}), {"unknown option -o", "--out DIR"}},
+        {"option before the command", {"--bogus", "render"}, {"unknown option --bogus", "options follow the command"}},
+        {"misspelt info option", {"info", "--parmeters"}, {"did you mean --parameters?"}},
+        {"rate in kHz", with({"--rate", "44.1k"}), {"--rate takes the rate in Hz", "as in --rate 44100", "not \"44.1k\""}},
+        {"block in k", with({"--block", "1k"}), {"--block takes a whole number of frames", "--block 1000"}},
+        {"tail in minutes", with({"--tail", "2min"}), {"--tail takes seconds", "--tail 2.5"}},
+        {"missing input", {"render", "--in", "1=" + dir + "/nosuch.wav", "--out", out},
+         {"channel 1's input " + dir + "/nosuch.wav does not exist"}},
+        {"folder as input", {"render", "--in", "2=" + dir, "--out", out}, {"channel 2's input " + dir + " is a folder"}},
+        {"missing MIDI file", with({"--midi", dir + "/nosuch.mid"}), {"the MIDI file " + dir + "/nosuch.mid does not exist"}},
+        {"two inputs to one --in", with({"2=" + good}), {"give each input its own --in, as in --in 2=" + good}},
+        {"input without --in", {"render", good, "--out", out}, {"give inputs as --in N=FILE, as in --in 1=" + good}},
+        {"setting name unquoted", with({"--set", "Ch.01", "Volume=50%"}), {"quote a setting", "--set \"Ch.01 Volume=50%\""}},
+        {"no input", {"render", "--out", out}, {"render needs at least one input", "--in 1=drums.wav"}},
+        {"no output folder", {"render", "--in", "1=" + good}, {"render needs --out DIR"}},
+        {"option without its value", {"render", "--out", out, "--in"}, {"--in needs a value: --in N=FILE"}},
+        {"two modules", with({"--plugin", TINY_GAIN_PATH, REFUSING_PATH}), {"render is given two modules"}},
+        {"two demo folders", {"demo", dir + "/a", "--out", dir + "/b"}, {"demo is given two folders"}},
+        {"missing argument file", {"render", "@" + dir + "/nosuch.txt"}, {"the argument file " + dir + "/nosuch.txt does not exist"}},
+        {"empty argument file name", {"render", "@"}, {"\"@\" names no argument file"}},
+    };
+    for (const auto& c : cases) {
+        const Outcome r = run(c.args);
+        EXPECT_EQ(r.code, 2) << c.what;
+        EXPECT_EQ(lineCount(r.err), 1) << c.what << ": " << r.err;
+        EXPECT_EQ(r.err.rfind("tarnvale-host: ", 0), 0u) << c.what << ": " << r.err;
+        for (const auto& part : c.said) EXPECT_NE(r.err.find(part), std::string::npos) << c.what << ": " << r.err;
+        EXPECT_TRUE(filesIn(out).empty()) << c.what;
+    }
+}
+
+// No arguments: a short usage on standard error. help, version and -V do
+// what they say.
+TEST_F(CommandLine, UsageHelpAndVersion) {
+    const Outcome bare = run({});
+    EXPECT_EQ(bare.code, 2);
+    EXPECT_EQ(bare.out, "");
+    EXPECT_EQ(bare.err.rfind("usage: tarnvale-host render --in N=FILE", 0), 0u) << bare.err;
+    EXPECT_LE(lineCount(bare.err), 6) << "short: " << bare.err;
+    EXPECT_NE(bare.err.find("--help"), std::string::npos);
+
+    const std::string version = std::string("tarnvale-host ") + tarnvale::identity::kVersion + "\n";
+    for (const char* asked : {"-V", "--version", "version"}) {
+        const Outcome r = run({asked});
+        EXPECT_EQ(r.code, 0) << asked;
+        EXPECT_EQ(r.out, version) << asked;
+    }
+    const Outcome help = run({"help"});
+    EXPECT_EQ(help.code, 0);
+    EXPECT_NE(help.out.find("Usage: tarnvale-host [OPTIONS] [COMMAND]"), std::string::npos) << help.out;
+    EXPECT_NE(help.out.find("render @session.txt"), std::string::npos) << "examples";
+    const Outcome renderHelp = run({"help", "render"});
+    EXPECT_EQ(renderHelp.code, 0);
+    EXPECT_EQ(renderHelp.out, run({"render", "--help"}).out);
+    for (const char* shown : {"--block FRAMES=512", "--tail SECONDS=0", "(default: the first input's)", "-6dB", "--plugin MODULE"})
+        EXPECT_NE(renderHelp.out.find(shown), std::string::npos) << shown << "\n" << renderHelp.out;
+    EXPECT_NE(run({"demo", "--help"}).out.find("--out DIR=demo-out"), std::string::npos);
+}
+
+// An argument file holds a session: one argument a line, comments, blank
+// lines, an option and its value on one line, shell quotes, CRLF endings,
+// and files named from files. It renders what the same arguments typed do.
+TEST_F(CommandLine, ArgumentFileRendersWhatTheTypedArgumentsDo) {
+    const std::string drums = writeInput("drums.wav", 2, 44100, 300, 0.5f);
+    const std::string spaced = writeInput("bass line.wav", 1, 44100, 200, 0.3f);
+    writeText("common.txt", "--set=Master Volume=50%\r\n# CRLF endings too\r\n\r\n");
+    writeText("session.txt",
+              "# a session kept to render again\n"
+              "\n"
+              "render\n"
+              "--in 1=" + drums + "\n"
+              "  --in \"2=" + spaced + "\"  \n"
+              "--set Ch.01 Volume=-6dB\n"
+              "--set\n"
+              "'Ch.02 Panpot=-0.5'\n"
+              "@" + dir + "/common.txt\n"
+              "--out=" + dir + "/from-file\n");
+    const Outcome fromFile = run({"@" + dir + "/session.txt"});
+    ASSERT_EQ(fromFile.code, 0) << fromFile.err;
+    for (const char* echo : {"set Ch.01 Volume = 50.11 % (given as -6dB)", "set Ch.02 Panpot = -0.500", "set Master Volume = 50.00 %"})
+        EXPECT_NE(fromFile.out.find(echo), std::string::npos) << echo << "\n" << fromFile.out;
+    const Outcome typed = run({"render", "--in", "1=" + drums, "--in", "2=" + spaced, "--set", "Ch.01 Volume=-6dB", "--set",
+                               "Ch.02 Panpot=-0.5", "--set", "Master Volume=50%", "--out", dir + "/typed"});
+    ASSERT_EQ(typed.code, 0) << typed.err;
+    EXPECT_EQ(filesIn(dir + "/from-file"), filesIn(dir + "/typed"));
+    for (const auto& name : filesIn(dir + "/typed")) {  // the samples (float files stamp their write time)
+        tools::AudioFile a, b;
+        std::string error;
+        ASSERT_TRUE(tools::readAudio(dir + "/from-file/" + name, a, error)) << error;
+        ASSERT_TRUE(tools::readAudio(dir + "/typed/" + name, b, error)) << error;
+        EXPECT_EQ(a.left, b.left) << name;
+        EXPECT_EQ(a.right, b.right) << name;
+    }
+
+    // After the command, and with more arguments after it.
+    const Outcome mixed = run({"render", "@" + dir + "/common.txt", "--in", "1=" + drums, "--out", dir + "/mixed"});
+    ASSERT_EQ(mixed.code, 0) << mixed.err;
+    EXPECT_NE(mixed.out.find("set Master Volume = 50.00 %"), std::string::npos) << mixed.out;
+
+    writeText("loop.txt", "@" + dir + "/loop.txt\n");
+    const Outcome loop = run({"render", "@" + dir + "/loop.txt"});
+    EXPECT_EQ(loop.code, 2);
+    EXPECT_NE(loop.err.find("nest more than 8 deep"), std::string::npos) << loop.err;
+}
+
+// info --parameters: one line per parameter with its controller, as the
+// engine's table has it; another effect's list has no controller column.
+TEST_F(CommandLine, ParameterListShowsEachControllerOnce) {
+    const Outcome r = run({"info", "--parameters"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    std::istringstream lines(r.out);
+    std::string header;
+    std::getline(lines, header);
+    EXPECT_NE(header.find("controller"), std::string::npos) << header;
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        ASSERT_LT(count, tarnvale::kNumParams) << line;
+        const auto& p = tarnvale::kParameters[static_cast<size_t>(count)];
+        EXPECT_EQ(line.rfind(std::string(5 - std::to_string(count).size(), ' ') + std::to_string(count) + "  " + p.name, 0), 0u)
+            << line;
+        EXPECT_EQ(std::stoi(line.substr(line.find_last_of(' ') + 1)), p.controller) << line;
+    }
+    EXPECT_EQ(count, tarnvale::kNumParams);
+    EXPECT_NE(r.out.find("    5  Ch.01 Volume       100.0 %         114\n"), std::string::npos) << r.out;
+
+    const Outcome other = run({"info", "--parameters", "--plugin", TINY_GAIN_PATH});
+    ASSERT_EQ(other.code, 0) << other.err;
+    EXPECT_EQ(other.out.find("controller"), std::string::npos) << other.out;
+    EXPECT_EQ(lineCount(other.out), 2) << other.out;
+
+    const Outcome info = run({"info", TINY_GAIN_PATH});  // the older positional form
+    ASSERT_EQ(info.code, 0) << info.err;
+    EXPECT_NE(info.out.find("Category     0 (unknown: the effect does not say)"), std::string::npos) << info.out;
+}
+
+// Bash completion, driven as bash-completion drives it: the words so far,
+// the replies. Every option each command's --help lists is completed.
+TEST_F(CommandLine, BashCompletesCommandsOptionsNamesAndFiles) {
+    const char* const loader = "/usr/share/bash-completion/bash_completion";
+    if (!std::filesystem::exists(loader)) GTEST_SKIP() << "bash-completion is not installed (scripts/deps.sh installs it)";
+    auto complete = [&](const std::vector<std::string>& words) {
+        std::string script = std::string("source ") + loader + "; source " + clitest::quote(COMPLETION_PATH) +
+                             "; COMP_WORDS=(" + clitest::quote(TARNVALE_HOST_PATH);
+        for (const auto& w : words) script += " " + clitest::quote(w);
+        script += "); COMP_CWORD=" + std::to_string(words.size()) +
+                  "; COMP_LINE=\"${COMP_WORDS[*]}\"; COMP_POINT=${#COMP_LINE}; cd " + clitest::quote(dir) +
+                  "; _tarnvale_host; printf '%s\\n' \"${COMPREPLY[@]}\"";
+        writeText("complete.sh", script);
+        const std::string command = "bash " + clitest::quote(dir + "/complete.sh") + " 2>&1";
+        std::string replies;
+        if (FILE* pipe = popen(command.c_str(), "r")) {
+            char buffer[4096];
+            for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) replies.append(buffer, n);
+            pclose(pipe);
+        }
+        return replies;
+    };
+    writeInput("drums.wav", 2, 44100, 32, 0.5f);
+    writeText("session.txt", "render\n");
+    const struct {
+        std::vector<std::string> words;
+        const char* replies;
+    } cases[] = {
+        {{""}, "info\nrender\ndemo\nhelp\n"},
+        {{"ren"}, "render\n"},
+        {{"render", "--sa"}, "--sample-format\n"},
+        {{"render", "--format", ""}, "wav\nflac\naiff\n"},
+        {{"render", "--sample-format", "p"}, "pcm16\npcm24\n"},
+        {{"render", "--in", "1"}, "1=\n10=\n11=\n12=\n13=\n14=\n15=\n16=\n"},
+        {{"render", "--in", "2=dr"}, "2=drums.wav\n"},
+        {{"render", "--set", "ch.16 s"}, "Ch.16\\ Send\\ 1=\nCh.16\\ Send\\ 2=\n"},
+        {{"render", "--set", "\"Master V"}, "\"Master Volume=\n"},
+        {{"render", "--plugin", TINY_GAIN_PATH, "--set", "g"}, "Gain=\n"},
+        {{"render", "@ses"}, "@session.txt\n"},
+        {{"info", "--pa"}, "--parameters\n"},
+    };
+    for (const auto& c : cases) {
+        std::string shown;
+        for (const auto& w : c.words) shown += "[" + w + "] ";
+        EXPECT_EQ(complete(c.words), c.replies) << shown;
+    }
+    for (const char* command : {"info", "render", "demo"}) {
+        const std::string offered = complete({command, "--"});
+        std::istringstream help(run({command, "--help"}).out);
+        for (std::string word; help >> word;) {
+            word = word.substr(0, word.find_first_of(" ,="));
+            if (word.rfind("--", 0) == 0 && word.size() > 2 && std::isalpha(static_cast<unsigned char>(word[2]))) {
+                EXPECT_NE(offered.find(word + "\n"), std::string::npos) << command << " " << word << " is not completed";
+            }
+        }
+    }
 }
 
 }  // namespace
