@@ -5,7 +5,7 @@ TARNVALE_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
   lv2-dev liblilv-dev lilv-utils sordi
-  dpkg-dev file bash-completion
+  dpkg-dev file bash-completion man-db
 )
 
 ensure_packages() {

@@ -367,4 +367,32 @@ TEST_F(CommandLine, BashCompletesCommandsOptionsNamesAndFiles) {
     }
 }
 
+// The manual page, as man shows it: no warnings, and a controller chart
+// whose every row is the engine's table.
+TEST_F(CommandLine, ManualPageCarriesTheControllerChart) {
+    if (std::system("command -v man >/dev/null 2>&1") != 0) GTEST_SKIP() << "man is not installed";
+    const std::string shown = dir + "/man.txt", warnings = dir + "/man.err";
+    const std::string command = "MANWIDTH=100 man --warnings -E UTF-8 -l " + clitest::quote(MAN_PAGE_PATH) + " >" +
+                                clitest::quote(shown) + " 2>" + clitest::quote(warnings);
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(slurp(warnings), "");
+    std::istringstream page(slurp(shown));
+    int rows = 0;
+    for (std::string line; std::getline(page, line);) {
+        std::istringstream cells(line);
+        std::string strip;
+        cells >> strip;
+        const int s = strip == "Master" ? 0 : strip.rfind("Ch.", 0) == 0 && strip.size() == 5 ? std::stoi(strip.substr(3)) : -1;
+        int controller[tarnvale::kNumKinds];
+        if (s < 0 || !(cells >> controller[0] >> controller[1] >> controller[2] >> controller[3])) continue;
+        for (int kind = 0; kind < tarnvale::kNumKinds; ++kind)
+            EXPECT_EQ(controller[kind],
+                      tarnvale::kParameters[static_cast<size_t>(tarnvale::paramIndex(s, static_cast<tarnvale::ParamKind>(kind)))]
+                          .controller)
+                << line;
+        ++rows;
+    }
+    EXPECT_EQ(rows, tarnvale::kNumStrips) << slurp(shown);
+}
+
 }  // namespace
