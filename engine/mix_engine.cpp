@@ -10,12 +10,33 @@ namespace tarnvale {
 namespace {
 
 constexpr uint8_t kControlChange = 0xB0;
+constexpr double kDefaultRate = 48000.0;
+constexpr uint32_t kAllChannels = (1u << kNumChannels) - 1;
+constexpr uint32_t kMasterStrip = 1u;
+
+// The strips a control's change reaches (bit s: strip s). A solo reaches
+// every channel, as it decides whether the others are heard.
+uint32_t stripsOf(int index) {
+    if (index < kNumParams) return 1u << stripOf(index);
+    if (isSwitch(index)) return kindOfSwitch(index) == kSolo ? kAllChannels << 1 : 1u << (channelOfSwitch(index) + 1);
+    return 0;  // the smoothing: the next ramps' length
+}
 
 }  // namespace
 
 MixEngine::MixEngine()
-    : gains_{},
+    : changedInUse_{},
+      gains_{},
       staleLanes_(0),
+      ramp_{},
+      rampFrom_{},
+      rampLength_{},
+      rampFrames_(0),
+      sampleRate_(kDefaultRate),
+      jump_(false),
+      jumping_(false),
+      peaks_{},
+      meterHold_{},
       kernels_(&selectedKernel()),
       floatControl_(audioControlWord()),
       checkedInputs_{},
@@ -24,9 +45,34 @@ MixEngine::MixEngine()
       checkedOverlap_(true),
       lastCcParameter_(kNoParameter),
       lastCcValue_(0.0f) {
-    for (int index = 0; index < kNumParams; ++index) mixed_[index] = defaultValue(index);
+    for (int index = 0; index < kNumControls; ++index) mixed_[index] = store_.get(index);
+    for (float& db : meterDb_) db = kMeterLaw.floorDb;
     computeGains(mixed_, gains_);
-    for (int c = 0; c < kNumChannels; ++c) kernels_->spread(gains_, c, 0, kLanes, lanes_);
+    for (int c = 0; c < kNumChannels; ++c) kernels_->spread(gains_, nullptr, c, 0, kLanes, lanes_);
+}
+
+void MixEngine::setSampleRate(double rate) {
+    if (!(rate > 0.0) || !std::isfinite(rate)) return;
+    sampleRate_ = rate;
+    rampFrames_ = rampFramesFor(mixed_[kSmoothingControl]);
+}
+
+int32_t MixEngine::rampFramesFor(float ms) const {
+    const double frames = std::floor(static_cast<double>(ms) * sampleRate_ / 1000.0 + 0.5);
+    return frames < kMaxRampFrames ? static_cast<int32_t>(frames) : kMaxRampFrames;
+}
+
+void MixEngine::setMeteredPairs(uint32_t pairs) {
+    pairs &= (1u << kNumPairs) - 1;
+    // A pair that starts being measured starts from silence.
+    for (uint32_t p = pairs & ~peaks_.pairs; p != 0; p &= p - 1) {
+        const int pair = __builtin_ctz(p);
+        for (int j = 0; j < kLanes; ++j) peaks_.high[pair][j] = peaks_.low[pair][j] = 0.0f;
+        meterDb_[pair] = kMeterLaw.floorDb;
+        meterHold_[pair] = 0;
+    }
+    for (uint32_t p = peaks_.pairs & ~pairs; p != 0; p &= p - 1) meterDb_[__builtin_ctz(p)] = kMeterLaw.floorDb;
+    peaks_.pairs = pairs;
 }
 
 void MixEngine::process(const float* const* inputs, float* const* outputs, int32_t frames, ControlListener listener,
@@ -36,6 +82,14 @@ void MixEngine::process(const float* const* inputs, float* const* outputs, int32
     if (inputs == nullptr || outputs == nullptr || frames < 1) return;
     if (!checkBuffers(inputs, outputs, frames, overlap)) return;
     const MixKernel kernel = overlap ? kernels_->inPlace : kernels_->separate;
+    MeterPeaks* const peaks = peaks_.pairs != 0 ? &peaks_ : nullptr;
+    if (jump_.load(std::memory_order_relaxed) && jump_.exchange(false, std::memory_order_acquire)) {
+        // Every pending change at once: no ramp from what came before.
+        jumping_ = true;
+        ramp_.channels = 0;
+        takeChanges();
+        jumping_ = false;
+    }
     for (int32_t frame = 0; frame < frames;) {
         // At most one event per frame, applied before the frame is mixed.
         if (queue_.count() > 0 && queue_.headDue() <= frame) applyEvent(listener, context);
@@ -48,27 +102,43 @@ void MixEngine::process(const float* const* inputs, float* const* outputs, int32
         }
         if (next >= frames || next >= frame + kLanes) {
             // No event among the next lanes' frames: one run with even gains
-            // up to the next event, stopping early for a host's write.
-            const auto end = static_cast<int32_t>(next < frames ? next : frames);
-            frame += kernel(inputs, outputs, frame, end - frame, gains_, nullptr, &store_.dirty);
+            // (or ramps) up to the next event, stopping early for a host's
+            // write and where a ramp ends.
+            int64_t end = next < frames ? next : frames;
+            const GainRamp* ramp = nullptr;
+            if (ramp_.channels != 0) {
+                ramp = &ramp_;
+                for (uint32_t c = ramp_.channels; c != 0; c &= c - 1) {
+                    const int64_t last = frame + static_cast<int64_t>(ramp_.remaining[__builtin_ctz(c)]) + 1;
+                    end = last < end ? last : end;
+                }
+            }
+            const int32_t mixed =
+                kernel(inputs, outputs, frame, static_cast<int32_t>(end) - frame, gains_, nullptr, &store_.dirty, ramp, peaks);
+            advanceRamps(mixed);
+            frame += mixed;
             continue;
         }
         // Events closer together: each changes the lanes from its own frame,
-        // and the group is mixed at once.
-        for (uint32_t c = staleLanes_; c != 0; c &= c - 1) kernels_->spread(gains_, __builtin_ctz(c), 0, kLanes, lanes_);
-        staleLanes_ = 0;
+        // and the group is mixed at once. Ramping channels' lanes follow
+        // their ramps.
+        for (uint32_t c = staleLanes_ | ramp_.channels; c != 0; c &= c - 1)
+            kernels_->spread(gains_, &ramp_, __builtin_ctz(c), 0, kLanes, lanes_);
+        staleLanes_ = ramp_.channels;
         const int32_t end = frames - frame > kLanes ? frame + kLanes : frames;
         for (int32_t f = frame + 1; f < end; ++f)
             if (queue_.count() > 0 && queue_.headDue() <= f) {
                 // The value set is taken at once; its dirty bit, taken with
                 // the next run's, then finds it already in the gains.
                 const int32_t index = applyEvent(listener, context);
-                if (index >= 0 && absorb(index)) recompute(1u << stripOf(index), f - frame);
+                if (index >= 0 && absorb(index)) recompute(stripsOf(index), f - frame);
             }
-        kernel(inputs, outputs, frame, end - frame, gains_, &lanes_, nullptr);
+        kernel(inputs, outputs, frame, end - frame, gains_, &lanes_, nullptr, nullptr, peaks);
+        advanceRamps(end - frame);
         frame = end;
     }
     queue_.endBlock(frames);
+    if (peaks != nullptr) updateMeters(frames);
 }
 
 int32_t MixEngine::applyEvent(ControlListener listener, void* context) {
@@ -89,26 +159,77 @@ int32_t MixEngine::applyEvent(ControlListener listener, void* context) {
 bool MixEngine::absorb(int index) {
     const float value = store_.get(index);
     // One NaN or infinity from a host must not poison every bus.
-    const float used = std::isfinite(value) ? value : defaultValue(index);
+    float used = std::isfinite(value) ? value : controlDefault(index);
+    if (isSwitch(index)) used = used > kSwitchThreshold ? 1.0f : 0.0f;
+    if (index == kSmoothingControl) used = used > 0.0f ? used : 0.0f;
     if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
     mixed_[index] = used;
+    changedInUse_[index / 32] |= 1u << (index % 32);
+    if (index == kSmoothingControl) rampFrames_ = rampFramesFor(used);
     return true;
+}
+
+float MixEngine::gainAt(int f, int c, int lane) const {
+    if (((ramp_.channels >> c) & 1u) == 0) return gains_.feed[f][c];
+    const float steps = ramp_.remaining[c] - static_cast<float>(lane);
+    if (steps > static_cast<float>(rampLength_[c] - 1)) return rampFrom_[f][c];  // before the ramp began
+    if (steps < 0.0f) return gains_.feed[f][c];                                   // after it ended
+    return rampGain(gains_.feed[f][c], ramp_.span[f][c], steps, ramp_.inverse[c]);
 }
 
 void MixEngine::recompute(uint32_t strips, int lane) {
     if (strips == 0) return;
-    uint32_t channels = strips >> 1;
-    if ((strips & 1u) != 0) {  // the master strip reaches every channel
-        computeGains(mixed_, gains_);
-        channels = (1u << kNumChannels) - 1;
-    } else {
-        for (uint32_t c = channels; c != 0; c &= c - 1) computeChannelGains(mixed_, __builtin_ctz(c), gains_);
+    const bool master = (strips & kMasterStrip) != 0;  // the master strip reaches every channel
+    const uint32_t channels = master ? kAllChannels : (strips >> 1) & kAllChannels;
+    const bool ramps = rampFrames_ > 0 && !jumping_;
+    // The gains each channel had at the frame before the change: where its
+    // ramp starts from.
+    float before[kNumFeeds][kNumChannels] = {};
+    if (ramps)
+        for (uint32_t bits = channels; bits != 0; bits &= bits - 1)
+            for (int f = 0; f < kNumFeeds; ++f) before[f][__builtin_ctz(bits)] = gainAt(f, __builtin_ctz(bits), lane - 1);
+    bool anySolo = false;
+    for (int c = 0; c < kNumChannels; ++c) anySolo = anySolo || mixed_[switchControl(c, kSolo)] != 0.0f;
+    if (master) computeGains(mixed_, gains_);
+    for (uint32_t bits = channels; bits != 0; bits &= bits - 1) {
+        const int c = __builtin_ctz(bits);
+        if (!master) computeChannelGains(mixed_, c, gains_);
+        // The switches scale the gains as computed (every switch off: the
+        // factor 1, which leaves them exactly as they are).
+        scaleChannelGains(c,
+                          switchFactor(mixed_[switchControl(c, kMute)] != 0.0f, mixed_[switchControl(c, kSolo)] != 0.0f,
+                                       mixed_[switchControl(c, kPolarity)] != 0.0f, anySolo),
+                          gains_);
+        // A ramp from the gains it had to the new ones, from this frame on;
+        // a step where nothing moved or without smoothing.
+        bool moves = false;
+        for (int f = 0; ramps && f < kNumFeeds; ++f) {
+            ramp_.span[f][c] = before[f][c] - gains_.feed[f][c];
+            rampFrom_[f][c] = before[f][c];
+            moves = moves || std::memcmp(&before[f][c], &gains_.feed[f][c], sizeof(float)) != 0;
+        }
+        if (moves) {
+            ramp_.remaining[c] = static_cast<float>(rampFrames_ - 1 + lane);
+            ramp_.inverse[c] = 1.0f / static_cast<float>(rampFrames_);
+            rampLength_[c] = rampFrames_;
+            ramp_.channels |= 1u << c;
+        } else {
+            ramp_.channels &= ~(1u << c);
+        }
     }
     // The lanes follow only within a group; elsewhere they are brought up to
     // date when the next group begins.
     if (lane > 0)
-        for (uint32_t c = channels; c != 0; c &= c - 1) kernels_->spread(gains_, __builtin_ctz(c), lane, kLanes, lanes_);
+        for (uint32_t c = channels; c != 0; c &= c - 1) kernels_->spread(gains_, &ramp_, __builtin_ctz(c), lane, kLanes, lanes_);
     staleLanes_ |= channels;
+}
+
+void MixEngine::advanceRamps(int32_t frames) {
+    for (uint32_t bits = ramp_.channels; bits != 0; bits &= bits - 1) {
+        const int c = __builtin_ctz(bits);
+        ramp_.remaining[c] -= static_cast<float>(frames);
+        if (ramp_.remaining[c] < 0.0f) ramp_.channels &= ~(1u << c);  // at its target from here on
+    }
 }
 
 void MixEngine::takeChanges() {
@@ -118,9 +239,47 @@ void MixEngine::takeChanges() {
     for (int k = 0; k < DirtyBits::kWords; ++k)
         for (uint32_t bits = taken[k]; bits != 0; bits &= bits - 1) {
             const int index = 32 * k + __builtin_ctz(bits);
-            if (absorb(index)) strips |= 1u << stripOf(index);
+            if (absorb(index)) strips |= stripsOf(index);
         }
     recompute(strips, 0);
+}
+
+bool MixEngine::takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]) {
+    uint32_t any = 0;
+    for (int k = 0; k < DirtyBits::kWords; ++k) {
+        changed[k] = changedInUse_[k];
+        any |= changedInUse_[k];
+        changedInUse_[k] = 0;
+    }
+    return any != 0;
+}
+
+void MixEngine::updateMeters(int32_t frames) {
+    const double holdFrames = kMeterLaw.holdSeconds * sampleRate_;
+    const double fallPerFrame = kMeterLaw.fallDbPerSecond / sampleRate_;
+    for (uint32_t bits = peaks_.pairs; bits != 0; bits &= bits - 1) {
+        const int p = __builtin_ctz(bits);
+        float high = 0.0f, low = 0.0f;
+        for (int j = 0; j < kLanes; ++j) {
+            high = peaks_.high[p][j] > high ? peaks_.high[p][j] : high;
+            low = peaks_.low[p][j] < low ? peaks_.low[p][j] : low;
+            peaks_.high[p][j] = peaks_.low[p][j] = 0.0f;
+        }
+        const float peak = -low > high ? -low : high;
+        float db = peak > 0.0f ? 20.0f * std::log10(peak) : kMeterLaw.floorDb;
+        db = db < kMeterLaw.floorDb ? kMeterLaw.floorDb : db > kMeterLaw.ceilingDb ? kMeterLaw.ceilingDb : db;
+        if (db >= meterDb_[p]) {  // a new peak: shown at once, then held
+            meterDb_[p] = db;
+            meterHold_[p] = static_cast<int64_t>(holdFrames);
+            continue;
+        }
+        // Held for what is left of the hold, then falling for the rest of
+        // the block, never below this block's own peak.
+        const int64_t falling = frames > meterHold_[p] ? frames - meterHold_[p] : 0;
+        meterHold_[p] = meterHold_[p] > frames ? meterHold_[p] - frames : 0;
+        const float fallen = static_cast<float>(meterDb_[p] - fallPerFrame * static_cast<double>(falling));
+        meterDb_[p] = fallen > db ? fallen : db;
+    }
 }
 
 bool MixEngine::checkBuffers(const float* const* inputs, float* const* outputs, int32_t frames, bool& overlap) {

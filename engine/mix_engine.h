@@ -9,8 +9,16 @@
 // Where events fall closer together than a vector of frames, each one
 // changes the gains from its own frame's lane on, and the kernel mixes the
 // group of frames at once.
+//
+// Beyond the 68 parameters the engine has what a face may offer: each
+// channel's mute, solo and polarity, smoothing (every change of a gain
+// ramps linearly over the smoothing time from the frame it falls at), and
+// a peak meter per output pair. It starts with smoothing off and every
+// switch off, so a face that offers none of them (the VST 2.4 edition)
+// mixes exactly as if they did not exist.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "midi_queue.h"
@@ -38,6 +46,31 @@ public:
     }
     // [any thread] no allocation, no locks. 0 for an index outside 0..67.
     float getParameter(int32_t index) const { return isParameterIndex(index) ? store_.get(index) : 0.0f; }
+    // [any thread] no allocation, no locks. Any control (tables.h: the
+    // parameters, the switches, the smoothing in milliseconds), stored as
+    // given; an index outside them is ignored.
+    void setControl(int32_t index, float value) {
+        if (isControlIndex(index)) store_.set(index, value);
+    }
+    // [any thread] no allocation, no locks. 0 for an index outside the controls.
+    float getControl(int32_t index) const { return isControlIndex(index) ? store_.get(index) : 0.0f; }
+
+    // [main thread] The sample rate, which turns the smoothing time into
+    // frames and sets the meters' hold and fall (48,000 Hz until told).
+    void setSampleRate(double rate);
+    // [main thread] The next block takes every change pending at its first
+    // frame at once, without a ramp, and ends any ramp in progress: what a
+    // face does when it is switched on, so a render with fixed settings
+    // mixes them from its first frame.
+    void jumpToTargets() { jump_.store(true, std::memory_order_release); }
+    // [audio thread] no allocation, no locks. The output pairs whose peaks
+    // are measured (bit p: pair p, outputs 2p and 2p + 1); the others cost
+    // nothing.
+    void setMeteredPairs(uint32_t pairs);
+    // [audio thread] A pair's meter reading after the last block, in dBFS
+    // (kMeterLaw: floor, ceiling, hold and fall); the floor while it is not
+    // measured.
+    float meterLevel(int pair) const { return meterDb_[pair]; }
 
     // [audio thread] no allocation, no locks. A new event list begins: the
     // queue keeps the events of earlier lists that are already due (see
@@ -60,21 +93,39 @@ public:
     int32_t lastControlParameter() const { return lastCcParameter_; }
     float lastControlValue() const { return lastCcValue_; }
     const MixGains& currentGains() const { return gains_; }
-    // [audio thread] The value the mix uses for a parameter (its default
-    // while the stored value is not a finite number).
+    // [audio thread] The value the mix uses for a control (its default
+    // while the stored value is not a finite number; a switch's as 0 or 1;
+    // the smoothing held to 0 and above).
     float valueInUse(int32_t index) const { return mixed_[index]; }
+    // [audio thread] no allocation, no locks. Takes the bits of the controls
+    // whose value in use changed since the last call; false when none did.
+    bool takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]);
+    // [audio thread] The ramp state, for tests.
+    const GainRamp& ramp() const { return ramp_; }
 
 private:
     // [audio thread] The MIDI step, taking the head of the queue. Answers the
     // parameter a control change set, or -1.
     int32_t applyEvent(ControlListener listener, void* context);
-    // [audio thread] Takes one parameter's stored value into `mixed`; false
+    // [audio thread] Takes one control's stored value into `mixed`; false
     // when the gains already use it.
     bool absorb(int index);
     // [audio thread] Recomputes the gains of the strips given (bit s for
-    // strip s); within a group, also into the lanes from `lane` (the frame
-    // at which they change) on.
+    // strip s), changing at `lane` frames past the current run's start:
+    // each channel whose gains change ramps to them from there (or steps,
+    // without smoothing); within a group, the lanes from `lane` on follow.
     void recompute(uint32_t strips, int lane);
+    // [audio thread] The gain feed f of channel c had at `lane` frames past
+    // the current run's start.
+    float gainAt(int f, int c, int lane) const;
+    // [any thread] A smoothing time in milliseconds as frames at the current rate.
+    int32_t rampFramesFor(float ms) const;
+    // [audio thread] `frames` frames were mixed: the ramps move on, and
+    // those that ended leave the channels at their targets.
+    void advanceRamps(int32_t frames);
+    // [audio thread] At the end of a block of `frames`: each measured
+    // pair's peak into its reading.
+    void updateMeters(int32_t frames);
     // [audio thread] Takes every parameter whose dirty bit is set.
     void takeChanges();
     // [audio thread] False when a buffer is missing; else whether outputs
@@ -86,11 +137,28 @@ private:
     MidiQueue queue_;
 
     // The values the gains were computed from: the store's, with a value
-    // that is not finite taken as the parameter's default.
-    float mixed_[kNumParams];
-    MixGains gains_;
+    // that is not finite taken as the control's default.
+    float mixed_[kNumControls];
+    uint32_t changedInUse_[DirtyBits::kWords];  // controls whose value in use changed, for the face
+    MixGains gains_;  // the targets: what every channel mixes with once its ramp ends
     GainLanes lanes_;
     uint32_t staleLanes_;  // channels whose lanes do not all hold their gains
+
+    // The ramps: the kernels' view, and per channel the gains it started
+    // from and its length in frames.
+    GainRamp ramp_;
+    float rampFrom_[kNumFeeds][kNumChannels];
+    int32_t rampLength_[kNumChannels];
+    int32_t rampFrames_;  // the length of the next ramp (0: smoothing off)
+    double sampleRate_;
+    std::atomic<bool> jump_;
+    bool jumping_;  // taking the changes at once, without ramps
+
+    // The meters: the kernels' running extremes, and per pair the reading
+    // and the frames its peak is still held.
+    MeterPeaks peaks_;
+    float meterDb_[kNumPairs];
+    int64_t meterHold_[kNumPairs];
     const KernelInfo* kernels_;  // the widest this processor runs
     uint32_t floatControl_;      // the floating-point control word of audio calls
 

@@ -13,7 +13,7 @@ inline float saturate(float x) { return x > FLT_MAX ? FLT_MAX : x < -FLT_MAX ? -
 
 }  // namespace
 
-void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gains) {
+void computeChannelGains(const float* params, int c, MixGains& gains) {
     const float masterPan = params[paramIndex(0, kPan)];
     const float main = saturate(params[paramIndex(0, kVolume)] * kMasterFactor);
     const float send1 = saturate(params[paramIndex(0, kSend1)] * kMasterFactor);
@@ -40,8 +40,13 @@ void computeChannelGains(const float (&params)[kNumParams], int c, MixGains& gai
     gains.feed[kSend2Right][c] = g2 * right;
 }
 
-void computeGains(const float (&params)[kNumParams], MixGains& gains) {
+void computeGains(const float* params, MixGains& gains) {
     for (int c = 0; c < kNumChannels; ++c) computeChannelGains(params, c, gains);
+}
+
+void scaleChannelGains(int c, float factor, MixGains& gains) {
+    if (factor == 1.0f) return;
+    for (auto& feed : gains.feed) feed[c] *= factor;
 }
 
 namespace {

@@ -24,9 +24,18 @@ struct MixGains {
 
 // [any thread] pure. The master pan shifts every channel's pan (held to
 // 0..1); levels follow the gain law in tables.h.
-void computeGains(const float (&params)[kNumParams], MixGains& gains);
+void computeGains(const float* params, MixGains& gains);  // params: the 68 parameters
 // The same for one channel (0-based) only: what a change of its own strip needs.
-void computeChannelGains(const float (&params)[kNumParams], int channel, MixGains& gains);
+void computeChannelGains(const float* params, int channel, MixGains& gains);
+
+// [any thread] pure. What a channel's switches make of its gains: 0 when it
+// is muted, or when some channel is soloed and it is not; -1 with its
+// polarity inverted; else 1.
+constexpr float switchFactor(bool mute, bool solo, bool polarity, bool anySolo) {
+    return mute || (anySolo && !solo) ? 0.0f : polarity ? -1.0f : 1.0f;
+}
+// [any thread] pure. Channel c's feeds times `factor` (1 leaves them exactly as they are).
+void scaleChannelGains(int channel, float factor, MixGains& gains);
 
 // What a run of frames is mixed with: each feed's factor per frame. Frame
 // offset + j of a run takes lane j, so a run of up to kLanes frames can
@@ -41,12 +50,41 @@ struct GainLanes {
 // thread is heard within this many frames.
 constexpr int32_t kWatchFrames = 32;
 
+// A ramp in progress on some channels: each ramping channel's feeds move
+// linearly from the gains they had to their targets (the `gains` a kernel
+// is given) over the ramp's length. At a frame with r steps left (r counts
+// down to 0 at the ramp's last frame, which takes the target), a feed's
+// factor is rampGain(target, span, r, inverse): computed from r alone, never
+// accumulated, so a ramp mixed in one call equals the same ramp mixed frame
+// by frame, and every kernel gives the same bits.
+struct GainRamp {
+    float span[kNumFeeds][kNumChannels];  // the feed's gain before the ramp minus its target
+    float remaining[kNumChannels];        // r at the first frame of the run (a whole number)
+    float inverse[kNumChannels];          // 1 / the ramp's length in frames
+    uint32_t channels;                    // bit c: channel c ramps
+};
+// [any thread] pure.
+inline float rampGain(float target, float span, float steps, float inverse) { return target + span * (steps * inverse); }
+
+// The peak meters' running extremes: per output pair, the largest and the
+// smallest sample of either side, per lane (each kernel uses the lanes it
+// loads at once, single frames lane 0). The pair's peak is the larger of
+// high and -low over all lanes; 0 before any sample.
+struct MeterPeaks {
+    alignas(64) float high[kNumPairs][kLanes];
+    alignas(64) float low[kNumPairs][kLanes];
+    uint32_t pairs;  // bit p: measure pair p; the others are left as they are
+};
+
 // A mix kernel: mixes frames [offset, offset + frames) of the 32 inputs into
 // the 38 outputs: every frame with `gains`, or, given `lanes`, frame
-// offset + j with the gains of lane j (at most kLanes frames). Each feed's
-// bus output (kFeedOutput) is the sum of the channels' feeds; each channel's
-// direct pair (directOutput) its main feeds. Every output sample of the
-// frames it mixes is overwritten.
+// offset + j with the gains of lane j (at most kLanes frames), or, given
+// `ramp`, the ramping channels' frames with their ramp's gains (every frame
+// of the run must lie within their ramps: r >= 0). Each feed's bus output
+// (kFeedOutput) is the sum of the channels' feeds; each channel's direct
+// pair (directOutput) its main feeds. Every output sample of the frames it
+// mixes is overwritten. Given `peaks`, it also takes every measured pair's
+// samples into its extremes.
 // After every kWatchFrames frames it looks at `watch` (when given) and stops
 // early if any bit is set, so the caller can take the change; it answers how
 // many frames it mixed. [audio thread] no allocation, no locks. All kernels give the
@@ -55,19 +93,26 @@ constexpr int32_t kWatchFrames = 32;
 // that reads each frame's inputs before writing its outputs, for outputs
 // that alias inputs.
 using MixKernel = int32_t (*)(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,
-                              const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);
+                              const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch,
+                              const GainRamp* ramp, MeterPeaks* peaks);
 
-// Channel c's factors from `gains` into lanes [fromLane, toLane): what a
-// change at a frame within a group needs. Each kernel has its own, storing
-// as wide as it loads.
-using SpreadLanes = void (*)(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);
+// Channel c's factors into lanes [fromLane, toLane): from `gains`, or, when
+// `ramp` is given and the channel ramps, lane j as its ramp gives it with
+// remaining - j steps left (the target once that is below 0). What a change
+// at a frame within a group needs. Each kernel has its own, storing as wide
+// as it loads.
+using SpreadLanes = void (*)(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,
+                             GainLanes& lanes);
 
 #define TARNVALE_DECLARE_KERNEL(name)                                                                          \
-    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);         \
+    void name##Spread(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,       \
+                      GainLanes& lanes);                                                                        \
     int32_t name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,              \
-                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);                        \
+                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch, const GainRamp* ramp,    \
+                 MeterPeaks* peaks);                                                                            \
     int32_t name##InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,     \
-                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch);
+                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch,                \
+                          const GainRamp* ramp, MeterPeaks* peaks);
 TARNVALE_DECLARE_KERNEL(mixFramesPortable)
 #if TARNVALE_X86_KERNELS
 TARNVALE_DECLARE_KERNEL(mixFramesAvx2)

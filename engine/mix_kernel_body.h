@@ -6,24 +6,69 @@
 
 #include "vector_memory.h"
 
+// How a run's gains are given: one set for every frame, a lane per frame,
+// or the ramping channels' ramps (the others' gains for every frame).
+enum class GainMode { even, perFrame, ramp };
+
+// The meters' running extremes of one run, per output pair: vectors for
+// the vector groups, single values for the single frames.
+template <typename V>
+struct RunPeaks {
+    V high[tarnvale::kNumPairs], low[tarnvale::kNumPairs];
+    float highOne[tarnvale::kNumPairs], lowOne[tarnvale::kNumPairs];
+};
+
+template <typename V>
+inline V maxOf(V a, V b) {
+    return a > b ? a : b;
+}
+template <typename V>
+inline V minOf(V a, V b) {
+    return a < b ? a : b;
+}
+
+// One pair's samples into its extremes: a vector's into the run's vectors,
+// a single frame's into its single values.
+template <typename V>
+inline void measure(V& high, V& low, V left, V right) {
+    high = maxOf(high, maxOf(left, right));
+    low = minOf(low, minOf(left, right));
+}
+template <typename P, typename V>
+inline void measureInto(P& peaks, int pair, V left, V right) {
+    if constexpr (sizeof(V) == sizeof(float))
+        measure(peaks.highOne[pair], peaks.lowOne[pair], left, right);
+    else
+        measure(peaks.high[pair], peaks.low[pair], left, right);
+}
+
 // U vectors of frames starting at frame i, with the gains of lanes
-// [lane, lane + U x width of V) (PerFrame), or with `even` for every frame.
+// [lane, lane + U x width of V) (perFrame), with `even` for every frame, or
+// with each ramping channel's ramp at `lane` frames into the run (ramp).
 // In place, all 32 inputs are read before any output is written, so outputs
 // may alias inputs; for separate buffers each channel's pair is read,
 // written to its direct outputs and added to the buses at once, which keeps
 // far fewer values live and runs at the speed of the memory. A channel's
 // buffer pointers and even gains are read once for all U vectors. Bus sums
 // run from channel 1 to 16 in every copy, so all instruction sets and both
-// forms give the same bits.
-template <typename V, int U, bool InPlace, bool PerFrame>
+// forms give the same bits. Metered, the measured pairs' samples go into
+// `peaks` (its vectors, or for single frames its single values).
+template <typename V, int U, bool InPlace, GainMode Mode, bool Metered, typename P>
 inline void mixGroup(const float* const* in, float* const* out, int32_t i, const tarnvale::MixGains& even,
-                     const tarnvale::GainLanes* lanes, int lane) {
+                     const tarnvale::GainLanes* lanes, const tarnvale::GainRamp* ramp, int lane, P* peaks,
+                     uint32_t measured) {
     using namespace tarnvale;
     constexpr int W = sizeof(V) / sizeof(float);
     V staged[InPlace ? kNumInputs : 1][U];
     if constexpr (InPlace)
         for (int k = 0; k < kNumInputs; ++k)
             for (int u = 0; u < U; ++u) staged[k][u] = loadVector<V>(in[k] + i + u * W);
+    // Frames into the run of each lane, for the ramps.
+    V position[Mode == GainMode::ramp ? U : 1];
+    if constexpr (Mode == GainMode::ramp) {
+        static constexpr float kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+        for (int u = 0; u < U; ++u) position[u] = loadVector<V>(kIota) + static_cast<float>(lane + u * W);
+    }
     V bus[kNumFeeds][U];
     // Channel c's feeds; the first channel starts the bus sums (a separate
     // copy of the body, so no sum waits on a test inside the loop).
@@ -32,9 +77,18 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
         const float* inR = in[channelInput(c, kRight)];
         float* directL = out[directOutput(c, kLeft)];
         float* directR = out[directOutput(c, kRight)];
-        // A sample times a feed's factor: each frame's own, or one for all.
+        // Steps left in the channel's ramp, times 1 / its length, per vector.
+        V along[Mode == GainMode::ramp ? U : 1];
+        const bool ramps = Mode == GainMode::ramp && ((ramp->channels >> c) & 1u) != 0;
+        if constexpr (Mode == GainMode::ramp)
+            if (ramps)
+                for (int u = 0; u < U; ++u) along[u] = (ramp->remaining[c] - position[u]) * ramp->inverse[c];
+        // A sample times a feed's factor: each frame's own, the ramp's, or
+        // one for all.
         auto times = [&](V x, Feed f, int u) -> V {
-            if constexpr (PerFrame) return x * loadVector<V>(&lanes->gain[f][c][lane + u * W]);
+            if constexpr (Mode == GainMode::perFrame) return x * loadVector<V>(&lanes->gain[f][c][lane + u * W]);
+            if constexpr (Mode == GainMode::ramp)
+                if (ramps) return x * (even.feed[f][c] + ramp->span[f][c] * along[u]);
             return x * even.feed[f][c];
         };
         V l[U], r[U];
@@ -44,10 +98,13 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
         }
         // The direct pair first: once it is stored, the inputs stay in
         // registers for the sends rather than being read again.
+        const int pair = pairOf(directOutput(c, kLeft));
         for (int u = 0; u < U; ++u) {
             const V mainL = times(l[u], kDirectFeed[kLeft], u), mainR = times(r[u], kDirectFeed[kRight], u);
             storeVector(directL + i + u * W, mainL);
             storeVector(directR + i + u * W, mainR);
+            if constexpr (Metered)
+                if (((measured >> pair) & 1u) != 0) measureInto(*peaks, pair, mainL, mainR);
             bus[kDirectFeed[kLeft]][u] = first ? mainL : bus[kDirectFeed[kLeft]][u] + mainL;
             bus[kDirectFeed[kRight]][u] = first ? mainR : bus[kDirectFeed[kRight]][u] + mainR;
         }
@@ -61,64 +118,123 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
     for (int c = 1; c < kNumChannels; ++c) mixChannel(c, false);
     for (int u = 0; u < U; ++u)
         for (int f = 0; f < kNumFeeds; ++f) storeVector(out[kFeedOutput[f]] + i + u * W, bus[f][u]);
+    if constexpr (Metered)
+        for (int b = 0; b < kNumBuses; ++b) {
+            const int pair = pairOf(busOutput(static_cast<Bus>(b), kLeft));
+            if (((measured >> pair) & 1u) == 0) continue;
+            for (int u = 0; u < U; ++u) measureInto(*peaks, pair, bus[kBusFeed[b][kLeft]][u], bus[kBusFeed[b][kRight]][u]);
+        }
 }
 
-// Channel c's factors from `gains` into lanes [from, to), a vector of W
-// lanes at a time, each store as wide as the kernel's loads of the lanes
-// (so those loads take the stored values straight from the store queue).
-// Index is the vector of W int32_t as wide as V.
+// Channel c's factors into lanes [from, to), a vector of W lanes at a
+// time, each store as wide as the kernel's loads of the lanes (so those
+// loads take the stored values straight from the store queue): the even
+// gains, or the ramp's while the channel ramps (lane j at remaining - j
+// steps left, the target from where that falls below 0). Index is the
+// vector of W int32_t as wide as V.
 template <typename V, typename Index, int W>
-void spreadLanes(const tarnvale::MixGains& gains, int c, int from, int to, tarnvale::GainLanes& lanes) {
+void spreadLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp* ramp, int c, int from, int to,
+                 tarnvale::GainLanes& lanes) {
     using namespace tarnvale;
     static_assert(sizeof(V) == sizeof(Index), "one index per lane");
     static constexpr int32_t kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    const bool ramps = ramp != nullptr && ((ramp->channels >> c) & 1u) != 0;
     Index iota;
     __builtin_memcpy(&iota, kIota, sizeof iota);
     for (int q = from / W * W; q < to; q += W) {
         const Index index = iota + q;
         const Index inside = (index >= from) & (index < to);
+        // Steps left at each lane, and whether the ramp still runs there.
+        V steps{}, along{};
+        Index ramping{};
+        if (ramps) {
+            V lane;
+            for (int j = 0; j < W; ++j) lane[j] = static_cast<float>(q + j);
+            steps = ramp->remaining[c] - lane;
+            along = steps * ramp->inverse[c];
+            ramping = steps >= 0.0f;
+        }
         for (int f = 0; f < kNumFeeds; ++f) {
-            float* lane = &lanes.gain[f][c][q];
+            float* laneGain = &lanes.gain[f][c][q];
             // The factor's bits in every lane, exactly (-0 and NaN included).
             int32_t bits;
             __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
             const Index spread = Index{} + bits;
             V value;
             __builtin_memcpy(&value, &spread, sizeof value);
-            const V old = loadVector<V>(lane);
-            storeVector(lane, inside ? value : old);
+            if (ramps) value = ramping ? gains.feed[f][c] + ramp->span[f][c] * along : value;
+            const V old = loadVector<V>(laneGain);
+            storeVector(laneGain, inside ? value : old);
         }
     }
 }
 
 // Frames [offset, offset + frames): whole groups of W (U vectors at a time
 // where the run allows), then single frames, looking at the dirty bits
-// after every kWatchFrames frames.
-template <typename V, int W, int U, bool InPlace, bool PerFrame>
+// after every kWatchFrames frames. Metered, the run's extremes start from
+// and go back into `peaks`.
+template <typename V, int W, int U, bool InPlace, GainMode Mode, bool Metered>
 int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_t frames,
-               const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch) {
-    static_assert(tarnvale::kLanes % W == 0 && tarnvale::kWatchFrames % (U * W) == 0, "groups must fit the lanes");
+               const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch,
+               const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
+    using namespace tarnvale;
+    static_assert(kLanes % W == 0 && kWatchFrames % (U * W) == 0, "groups must fit the lanes");
+    RunPeaks<V> run;
+    const uint32_t measured = Metered ? peaks->pairs : 0;
+    if constexpr (Metered)
+        for (int p = 0; p < kNumPairs; ++p) {
+            run.high[p] = loadVector<V>(peaks->high[p]);
+            run.low[p] = loadVector<V>(peaks->low[p]);
+            run.highOne[p] = peaks->high[p][0];
+            run.lowOne[p] = peaks->low[p][0];
+        }
     const int32_t end = offset + frames;
     int32_t i = offset;
     while (i < end) {
-        const int32_t stop = end - i > tarnvale::kWatchFrames ? i + tarnvale::kWatchFrames : end;
+        const int32_t stop = end - i > kWatchFrames ? i + kWatchFrames : end;
         if constexpr (U > 1)
-            for (; i + U * W <= stop; i += U * W) mixGroup<V, U, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
-        for (; i + W <= stop; i += W) mixGroup<V, 1, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
-        for (; i < stop; ++i) mixGroup<float, 1, InPlace, PerFrame>(in, out, i, even, lanes, i - offset);
+            for (; i + U * W <= stop; i += U * W)
+                mixGroup<V, U, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
+        for (; i + W <= stop; i += W)
+            mixGroup<V, 1, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
+        for (; i < stop; ++i)
+            mixGroup<float, 1, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
         if (watch != nullptr && watch->any()) break;
     }
+    if constexpr (Metered)
+        for (int p = 0; p < kNumPairs; ++p) {
+            if (((measured >> p) & 1u) == 0) continue;
+            storeVector(peaks->high[p], run.high[p]);
+            storeVector(peaks->low[p], run.low[p]);
+            peaks->high[p][0] = maxOf(peaks->high[p][0], run.highOne[p]);
+            peaks->low[p][0] = minOf(peaks->low[p][0], run.lowOne[p]);
+        }
     return i - offset;
 }
 
 // U: vectors mixed at a time for separate buffers and even gains, where the
 // instruction set has the registers for it.
+template <typename V, int W, int U, bool InPlace, bool Metered>
+int32_t mixMetered(const float* const* in, float* const* out, int32_t offset, int32_t frames,
+                   const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch,
+                   const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
+    if (lanes != nullptr)
+        return mixRun<V, W, 1, InPlace, GainMode::perFrame, Metered>(in, out, offset, frames, even, lanes, watch,
+                                                                     nullptr, peaks);
+    if (ramp != nullptr && ramp->channels != 0)
+        return mixRun<V, W, 1, InPlace, GainMode::ramp, Metered>(in, out, offset, frames, even, nullptr, watch, ramp,
+                                                                 peaks);
+    return mixRun<V, W, InPlace ? 1 : U, InPlace, GainMode::even, Metered>(in, out, offset, frames, even, nullptr,
+                                                                           watch, nullptr, peaks);
+}
+
 template <typename V, int W, int U, bool InPlace>
 int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset, int32_t frames,
                       const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes,
-                      const tarnvale::DirtyBits* watch) {
-    if (lanes != nullptr) return mixRun<V, W, 1, InPlace, true>(in, out, offset, frames, even, lanes, watch);
-    return mixRun<V, W, InPlace ? 1 : U, InPlace, false>(in, out, offset, frames, even, nullptr, watch);
+                      const tarnvale::DirtyBits* watch, const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
+    if (peaks != nullptr && peaks->pairs != 0)
+        return mixMetered<V, W, U, InPlace, true>(in, out, offset, frames, even, lanes, watch, ramp, peaks);
+    return mixMetered<V, W, U, InPlace, false>(in, out, offset, frames, even, lanes, watch, ramp, nullptr);
 }
 
 // The kernel set of one instruction set (its separate and in-place forms and
@@ -128,14 +244,17 @@ int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset,
 #define TARNVALE_DEFINE_KERNEL(name, V, Index, W, U)                                                            \
     namespace tarnvale {                                                                                     \
     int32_t name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,            \
-                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {                      \
-        return mixFramesWith<V, W, U, false>(inputs, outputs, offset, frames, gains, lanes, watch);          \
+                 const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch, const GainRamp* ramp,  \
+                 MeterPeaks* peaks) {                                                                        \
+        return mixFramesWith<V, W, U, false>(inputs, outputs, offset, frames, gains, lanes, watch, ramp, peaks); \
     }                                                                                                        \
     int32_t name##InPlace(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,   \
-                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch) {             \
-        return mixFramesWith<V, W, U, true>(inputs, outputs, offset, frames, gains, lanes, watch);           \
+                          const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch,              \
+                          const GainRamp* ramp, MeterPeaks* peaks) {                                         \
+        return mixFramesWith<V, W, U, true>(inputs, outputs, offset, frames, gains, lanes, watch, ramp, peaks);  \
     }                                                                                                        \
-    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes) {         \
-        spreadLanes<V, Index, W>(gains, channel, fromLane, toLane, lanes);                                   \
+    void name##Spread(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,     \
+                      GainLanes& lanes) {                                                                    \
+        spreadLanes<V, Index, W>(gains, ramp, channel, fromLane, toLane, lanes);                             \
     }                                                                                                        \
     }  // namespace tarnvale

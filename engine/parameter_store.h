@@ -1,5 +1,6 @@
-// The parameter store: the 68 values, each one 32-bit float written and read
-// whole from any thread, and one dirty bit per parameter that tells the audio
+// The parameter store: the controls' values (the 68 parameters, then the
+// switches and the smoothing), each one 32-bit float written and read whole
+// from any thread, and one dirty bit per control that tells the audio
 // thread which values changed since it last looked.
 #pragma once
 
@@ -14,7 +15,7 @@ namespace tarnvale {
 // the value, then sets its bit with release order; the audio thread takes
 // the words with an acquire exchange, so it sees every value whose bit it took.
 struct DirtyBits {
-    static constexpr int kWords = (kNumParams + 31) / 32;
+    static constexpr int kWords = (kNumControls + 31) / 32;
     std::atomic<uint32_t> word[kWords];
 
     // [any thread] no allocation, no locks.
@@ -38,9 +39,11 @@ struct DirtyBits {
 
 class ParameterStore {
 public:
-    // [main thread] Every parameter at its default, no bit set.
+    // [main thread] Every parameter at its default, every switch off,
+    // smoothing off; no bit set.
     ParameterStore() {
-        for (int index = 0; index < kNumParams; ++index) values_[index].store(defaultValue(index), std::memory_order_relaxed);
+        for (int index = 0; index < kNumControls; ++index)
+            values_[index].store(index < kNumParams ? defaultValue(index) : 0.0f, std::memory_order_relaxed);
         for (auto& w : dirty.word) w.store(0, std::memory_order_relaxed);
     }
 
@@ -55,7 +58,7 @@ public:
     DirtyBits dirty;
 
 private:
-    std::atomic<float> values_[kNumParams];
+    std::atomic<float> values_[kNumControls];
 };
 
 static_assert(std::atomic<float>::is_always_lock_free, "parameters must be lock-free");

@@ -23,6 +23,14 @@ constexpr bool feedsCoverTheBuses() {
 }
 static_assert(feedsCoverTheBuses(), "the feeds and the bus outputs disagree");
 
+constexpr bool busFeedsMatchTheirOutputs() {
+    for (int b = 0; b < kNumBuses; ++b)
+        for (Side side : {kLeft, kRight})
+            if (kFeedOutput[kBusFeed[b][side]] != busOutput(static_cast<Bus>(b), side)) return false;
+    return true;
+}
+static_assert(busFeedsMatchTheirOutputs(), "a bus's feeds are not its outputs' feeds");
+
 }  // namespace
 
 const PinInfo kInputPins[kNumInputs] = {

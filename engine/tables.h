@@ -39,6 +39,9 @@ inline constexpr int kFeedOutput[kNumFeeds] = {
     busOutput(kMainBus, kRight), busOutput(kSend1Bus, kRight), busOutput(kSend2Bus, kRight),
 };
 constexpr Side sideOf(Feed feed) { return feed < kMainRight ? kLeft : kRight; }
+// The feeds of each bus's left and right sides.
+inline constexpr Feed kBusFeed[kNumBuses][2] = {
+    {kMainLeft, kMainRight}, {kSend1Left, kSend1Right}, {kSend2Left, kSend2Right}};
 // The direct pair carries the main feeds.
 inline constexpr Feed kDirectFeed[2] = {kMainLeft, kMainRight};
 
@@ -202,6 +205,61 @@ inline constexpr std::array<uint8_t, 256> kParameterForController = makeParamete
 
 // A controller value as a parameter value: v / 128, except that 127 is 1.
 constexpr float controllerValue(uint8_t v) { return v == 127 ? 1.0f : static_cast<float>(v) * 0.0078125f; }
+
+// Beyond the 68 parameters: the engine's switches and its smoothing, which
+// a face may offer (the LV2 edition does; the VST 2.4 edition has none of
+// them and never smooths). Together with the parameters they are the
+// controls, one index space: 0..67 the parameters, then each channel's
+// mute, solo and polarity, then the smoothing time.
+enum SwitchKind : int { kMute = 0, kSolo = 1, kPolarity = 2, kNumSwitchKinds = 3 };
+constexpr int kNumSwitches = kNumChannels * kNumSwitchKinds;  // 48
+constexpr int kFirstSwitch = kNumParams;                      // 68
+constexpr int switchControl(int channel, SwitchKind kind) { return kFirstSwitch + kNumSwitchKinds * channel + kind; }
+constexpr int kSmoothingControl = kFirstSwitch + kNumSwitches;  // 116
+constexpr int kNumControls = kSmoothingControl + 1;             // 117
+constexpr bool isControlIndex(int32_t index) { return static_cast<uint32_t>(index) < kNumControls; }
+constexpr bool isSwitch(int index) { return index >= kFirstSwitch && index < kSmoothingControl; }
+constexpr int channelOfSwitch(int index) { return (index - kFirstSwitch) / kNumSwitchKinds; }
+constexpr SwitchKind kindOfSwitch(int index) { return static_cast<SwitchKind>((index - kFirstSwitch) % kNumSwitchKinds); }
+
+// A switch's name and symbol follow its channel's ("Ch.01 Mute", "ch01_mute").
+struct SwitchRow {
+    const char* name;
+    const char* symbol;
+};
+inline constexpr SwitchRow kSwitchRows[kNumSwitchKinds] = {{"Mute", "mute"}, {"Solo", "solo"}, {"Polarity", "polarity"}};
+// A switch is on when its value is above this; off rests at 0.
+constexpr float kSwitchThreshold = 0.0f;
+
+// The smoothing: every change of a gain (a parameter, a MIDI move, a
+// switch) moves linearly from the old gain to the new over this time.
+struct SmoothingInfo {
+    const char* name;
+    const char* symbol;
+    float minimumMs, maximumMs, defaultMs;
+};
+inline constexpr SmoothingInfo kSmoothing = {"Smoothing", "smoothing", 0.0f, 100.0f, 5.0f};
+// The longest ramp in frames, whatever the sample rate (so every position
+// in a ramp is an exact float).
+constexpr int32_t kMaxRampFrames = 1 << 20;
+
+// A control's default, as the face offers it (the engine itself starts
+// with smoothing off, so a face that does not offer it never smooths).
+constexpr float controlDefault(int index) {
+    return index < kNumParams ? defaultValue(index) : index == kSmoothingControl ? kSmoothing.defaultMs : 0.0f;
+}
+
+// The peak meters: one per output pair (pair p: outputs 2p and 2p + 1), in
+// dBFS, rising at once, held, then falling at a steady rate to the floor.
+constexpr int kNumPairs = kNumOutputs / 2;  // 19: main, send 1, send 2, every direct pair
+constexpr int pairOf(int output) { return output / 2; }
+struct MeterLaw {
+    float floorDb;       // silence and anything below reads this
+    float ceilingDb;     // the highest reading
+    float holdSeconds;   // a peak stays this long
+    float fallDbPerSecond;
+};
+inline constexpr MeterLaw kMeterLaw = {-90.0f, 24.0f, 0.5f, 20.0f};
 
 // One audio pin: the label hosts show and the LV2 port symbol.
 struct PinInfo {

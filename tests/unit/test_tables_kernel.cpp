@@ -154,7 +154,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     defaults(p);
     MixGains g;
     computeGains(p, g);
-    selectedKernel().separate(ip.data(), op.data(), 10, 150, g, nullptr, nullptr);
+    selectedKernel().separate(ip.data(), op.data(), 10, 150, g, nullptr, nullptr, nullptr, nullptr);
     for (int k = 0; k < kNumOutputs; ++k) {
         EXPECT_EQ(out[k][9], 9.0f);
         EXPECT_EQ(out[k][160], 9.0f);
@@ -176,7 +176,7 @@ TEST(Kernel, MixFramesWritesOnlyItsRunAndAllowsAliasing) {
     for (auto& v : inplace) aliasIn.push_back(v.data());
     for (int k = 0; k < 6; ++k) alias[k] = inplace[k].data();
     for (int k = 6; k < kNumOutputs; ++k) alias[k] = (k - 6 < 6) ? out[k].data() : inplace[k - 6].data();
-    selectedKernel().inPlace(aliasIn.data(), alias.data(), 10, 150, g, nullptr, nullptr);
+    selectedKernel().inPlace(aliasIn.data(), alias.data(), 10, 150, g, nullptr, nullptr, nullptr, nullptr);
     for (int i = 10; i < 160; ++i) {
         EXPECT_EQ(alias[0][i], out[0][i]);
         EXPECT_EQ(alias[5][i], out[5][i]);
@@ -205,7 +205,7 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
         std::vector<float*> ep;
         for (auto& v : in) ip.push_back(v.data());
         for (auto& v : expected) ep.push_back(v.data());
-        mixFramesPortable(ip.data(), ep.data(), offset, frames, g, nullptr, nullptr);
+        mixFramesPortable(ip.data(), ep.data(), offset, frames, g, nullptr, nullptr, nullptr, nullptr);
         for (int i = offset; i < offset + frames; ++i)
             ASSERT_NO_FATAL_FAILURE(expectMixedFrame(expected, in, i, [&](int) -> const MixGains& { return g; }));
         for (const auto& info : kKernels) {
@@ -214,10 +214,10 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(kFrames, -7.0f));
             std::vector<float*> op;
             for (auto& v : out) op.push_back(v.data());
-            info.separate(ip.data(), op.data(), offset, frames, g, nullptr, nullptr);
+            info.separate(ip.data(), op.data(), offset, frames, g, nullptr, nullptr, nullptr, nullptr);
             ASSERT_EQ(out, expected);
             for (auto& v : out) std::fill(v.begin(), v.end(), -7.0f);
-            info.inPlace(ip.data(), op.data(), offset, frames, g, nullptr, nullptr);
+            info.inPlace(ip.data(), op.data(), offset, frames, g, nullptr, nullptr, nullptr, nullptr);
             ASSERT_EQ(out, expected);
 
             // In place: outputs 0..31 over inputs 0..31.
@@ -226,7 +226,7 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
             std::vector<float*> wo(kNumOutputs);
             for (auto& v : work) wi.push_back(v.data());
             for (int k = 0; k < kNumOutputs; ++k) wo[k] = k < kNumInputs ? work[k].data() : out[k].data();
-            info.inPlace(wi.data(), wo.data(), offset, frames, g, nullptr, nullptr);
+            info.inPlace(wi.data(), wo.data(), offset, frames, g, nullptr, nullptr, nullptr, nullptr);
             for (int k = 0; k < kNumInputs; ++k)
                 for (int i = offset; i < offset + frames; ++i) ASSERT_EQ(work[k][i], expected[k][i]) << k << "," << i;
         }
@@ -262,8 +262,8 @@ TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
             int from[kNumChannels];
             for (int c = 0; c < kNumChannels; ++c) {
                 from[c] = (c * 7 + round) % (kLanes + 1);
-                info.spread(before, c, 0, kLanes, lanes);
-                info.spread(after, c, from[c], kLanes, lanes);
+                info.spread(before, nullptr, c, 0, kLanes, lanes);
+                info.spread(after, nullptr, c, from[c], kLanes, lanes);
             }
             for (int f = 0; f < kNumFeeds; ++f)
                 for (int c = 0; c < kNumChannels; ++c)
@@ -273,7 +273,7 @@ TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
                 std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(96, -3.0f));
                 std::vector<float*> op;
                 for (auto& v : out) op.push_back(v.data());
-                (inPlace ? info.inPlace : info.separate)(ip.data(), op.data(), offset, frames, before, &lanes, nullptr);
+                (inPlace ? info.inPlace : info.separate)(ip.data(), op.data(), offset, frames, before, &lanes, nullptr, nullptr, nullptr);
                 for (int j = 0; j < frames; ++j)
                     ASSERT_NO_FATAL_FAILURE(expectMixedFrame(out, in, offset + j, [&](int c) -> const MixGains& {
                         return j < from[c] ? before : after;
