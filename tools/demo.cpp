@@ -31,76 +31,97 @@ using Voice = std::function<void(double t, Noise& noise, float& left, float& rig
 
 double sine(double hz, double t) { return std::sin(kTwoPi * hz * t); }
 
-// Sixteen distinct stems: tones, noise and pulses, each with its own place.
-const Voice kVoices[16] = {
-    [](double t, Noise&, float& l, float& r) { l = r = static_cast<float>(0.20 * sine(55, t) + 0.05 * sine(110, t)); },
-    [](double t, Noise&, float& l, float& r) {
+// Sixteen distinct stems: tones, noise and pulses, each with its own
+// place, and what each is (the report names it in place of a file).
+struct Stem {
+    const char* what;
+    Voice voice;
+};
+const Stem kStems[16] = {
+    {"bass: sines at 55 and 110 Hz",
+     [](double t, Noise&, float& l, float& r) { l = r = static_cast<float>(0.20 * sine(55, t) + 0.05 * sine(110, t)); }},
+    {"220 Hz sine with a 5 Hz tremolo",
+     [](double t, Noise&, float& l, float& r) {
         const double trem = 0.5 + 0.5 * sine(5, t);
         l = r = static_cast<float>(0.12 * trem * sine(220, t));
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"soft square wave at 330 Hz",
+     [](double t, Noise&, float& l, float& r) {
         double v = 0;
         for (int k = 1; k <= 9; k += 2) v += sine(330.0 * k, t) / k;  // a soft square
         l = r = static_cast<float>(0.08 * v);
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"soft sawtooth at 440 Hz, a little louder on the left",
+     [](double t, Noise&, float& l, float& r) {
         double v = 0;
         for (int k = 1; k <= 8; ++k) v += sine(440.0 * k, t) / k;  // a soft saw
         l = static_cast<float>(0.06 * v);
         r = static_cast<float>(0.05 * v);
-    },
-    [](double t, Noise& n, float& l, float& r) {
+     }},
+    {"noise bursts, twice a second",
+     [](double t, Noise& n, float& l, float& r) {
         const double gate = std::fmod(t, 0.5) < 0.1 ? 1.0 : 0.0;  // noise bursts
         l = static_cast<float>(0.10 * gate * n.next());
         r = static_cast<float>(0.10 * gate * n.next());
-    },
-    [](double, Noise& n, float& l, float& r) {
+     }},
+    {"gently filtered noise",
+     [](double, Noise& n, float& l, float& r) {
         n.lowLeft += 0.05f * (n.next() - n.lowLeft);  // gently filtered noise
         n.lowRight += 0.05f * (n.next() - n.lowRight);
         l = 0.4f * n.lowLeft;
         r = 0.4f * n.lowRight;
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"kick drum, twice a second",
+     [](double t, Noise&, float& l, float& r) {
         const double beat = std::fmod(t, 0.5);  // a kick: falling sine, decaying
         const double phase = kTwoPi * (50.0 * beat + 60.0 * (1.0 - std::exp(-beat * 30.0)) / 30.0);
         l = r = static_cast<float>(0.30 * std::exp(-beat * 12.0) * std::sin(phase));
-    },
-    [](double t, Noise& n, float& l, float& r) {
+     }},
+    {"off-beat hi-hats of noise",
+     [](double t, Noise& n, float& l, float& r) {
         const double tick = std::fmod(t + 0.125, 0.25);  // off-beat hats
         const double env = std::exp(-tick * 80.0);
         l = static_cast<float>(0.08 * env * n.next());
         r = static_cast<float>(0.08 * env * n.next());
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"C major chord",
+     [](double t, Noise&, float& l, float& r) {
         l = r = static_cast<float>(0.05 * (sine(261.63, t) + sine(329.63, t) + sine(392.0, t)));  // a chord
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"FM tone at 180 Hz",
+     [](double t, Noise&, float& l, float& r) {
         l = r = static_cast<float>(0.10 * std::sin(kTwoPi * 180 * t + 2.0 * sine(90, t)));  // FM
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"587 Hz tone moving between the sides",
+     [](double t, Noise&, float& l, float& r) {
         const double side = sine(1, t);  // ping-pong between the sides
         const double tone = 0.12 * sine(587.33, t);
         l = static_cast<float>(tone * (0.5 + 0.5 * side));
         r = static_cast<float>(tone * (0.5 - 0.5 * side));
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"659 Hz tone swelling in",
+     [](double t, Noise&, float& l, float& r) {
         l = r = static_cast<float>(0.12 * (t / kSeconds) * sine(659.25, t));  // a swell
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"narrow 880 Hz pulse train",
+     [](double t, Noise&, float& l, float& r) {
         l = r = std::fmod(t * 880.0, 1.0) < 0.1 ? 0.06f : -0.006f;  // narrow pulse train
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"440 and 443 Hz sines, one per side",
+     [](double t, Noise&, float& l, float& r) {
         l = static_cast<float>(0.08 * sine(440.0, t));  // beating pair, one per side
         r = static_cast<float>(0.08 * sine(443.0, t));
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"chirp from 200 Hz to 2 kHz",
+     [](double t, Noise&, float& l, float& r) {
         const double f0 = 200, f1 = 2000;  // a chirp
         const double phase = kTwoPi * (f0 * t + (f1 - f0) * t * t / (2 * kSeconds));
         l = r = static_cast<float>(0.07 * std::sin(phase));
-    },
-    [](double t, Noise&, float& l, float& r) {
+     }},
+    {"clicks every 0.75 s",
+     [](double t, Noise&, float& l, float& r) {
         l = r = std::fmod(t, 0.75) < 1.0 / kRate ? 0.5f : 0.0f;  // clicks
-    },
+     }},
 };
 
 // One stem, generated as it is read.
@@ -141,7 +162,8 @@ int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostre
         RenderInput input;
         input.channel = c + 1;
         input.rate = kRate;
-        input.source = std::make_unique<VoiceSource>(kVoices[c]);
+        input.source = std::make_unique<VoiceSource>(kStems[c].voice);
+        input.generated = kStems[c].what;
         plan.inputs.push_back(std::move(input));
     }
     plan.settings = {"Master Volume=70%", "Ch.01 Volume=110%", "Ch.02 Panpot=0.25", "Ch.04 Panpot=0.8",

@@ -15,6 +15,7 @@
 #include "host/vst_host.h"
 #include "output_files.h"
 #include "parameters.h"
+#include "plural.h"
 #include "report.h"
 
 namespace fs = std::filesystem;
@@ -95,8 +96,16 @@ bool prepareOutputFolder(const std::string& dir, std::string& error) {
     return true;
 }
 
-// A number for JSON: null where it is not finite (silence measures -inf).
-nlohmann::json finite(double v) { return std::isfinite(v) ? nlohmann::json(v) : nlohmann::json(nullptr); }
+// A figure for JSON, to what the measurement resolves: loudness, from a
+// histogram of 0.1 LU, to one decimal as the table shows it; levels to two.
+// Null where it is not finite (silence measures -inf).
+nlohmann::json finite(double v, int decimals = 2) {
+    if (!std::isfinite(v)) return nlohmann::json(nullptr);
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    const double rounded = std::strtod(text, nullptr);
+    return nlohmann::json(rounded == 0.0 ? 0.0 : rounded);  // no "-0.0"
+}
 
 struct AutomationSummary {
     VstInt32 index;
@@ -120,8 +129,10 @@ std::string reportJson(const RenderPlan& plan, int64_t frames, const std::vector
     report["settings"] = settings;
     json inputs = json::array();
     for (const auto& in : plan.inputs)
-        inputs.push_back({{"channel", in.channel}, {"file", in.file}, {"rate", in.rate},
-                          {"frames", in.source->frames()}, {"converted", in.converted}});
+        inputs.push_back({{"channel", in.channel}, {"file", in.file.empty() ? json(nullptr) : json(in.file)},
+                          {"rate", in.rate}, {"frames", in.source->frames()}, {"converted", in.converted}});
+    for (size_t k = 0; k < plan.inputs.size(); ++k)  // a generated source says what it is
+        if (plan.inputs[k].file.empty()) inputs[k]["generated"] = plan.inputs[k].generated;
     report["inputs"] = inputs;
     report["midi"] = {{"file", plan.midiFile}, {"events", plan.events.size()}};
     json moves = json::array();
@@ -135,8 +146,8 @@ std::string reportJson(const RenderPlan& plan, int64_t frames, const std::vector
                         {"file", o.file},
                         {"peak_dbfs", finite(o.levels.peakDb)},
                         {"rms_dbfs", finite(o.levels.rmsDb)},
-                        {"lufs", finite(o.levels.lufs)},
-                        {"lra", finite(o.levels.lra)},
+                        {"lufs", finite(o.levels.lufs, 1)},
+                        {"lra", finite(o.levels.lra, 1)},
                         {"true_peak_dbtp", finite(o.levels.truePeakDb)},
                         {"clipped", o.levels.clipped}});
     report["outputs"] = outs;
@@ -252,12 +263,12 @@ int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
             ++entry.first;
             entry.second = call.opt;
         }
-        out << plan.events.size() << " MIDI events played; the effect reported " << automation.size()
-            << " automation changes\n";
+        out << counted(plan.events.size(), "MIDI event", "MIDI events") << " played; the effect reported "
+            << counted(automation.size(), "automation change", "automation changes") << '\n';
         for (const auto& [index, entry] : perParameter) {
             moved.push_back({index, entry.first, entry.second});
             const std::string name = plugin->parameterName(index);
-            out << "  " << name << ": " << entry.first << " changes, ending at "
+            out << "  " << name << ": " << counted(entry.first, "change", "changes") << ", ending at "
                 << describeParameter(*plugin, index).substr(name.size() + 3) << '\n';
         }
     }
@@ -286,7 +297,7 @@ int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
         return fail(kExitOutput);
     }
 
-    out << "wrote " << pairs.size() << " files to " << plan.outDir << " (" << total << " frames at " << plan.sampleRate
+    out << "wrote " << counted(pairs.size(), "file", "files") << " to " << plan.outDir << " (" << total << " frames at " << plan.sampleRate
         << " Hz, " << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
     printLevelTable(reports, out);
     if (!plan.plotPath.empty()) out << "level plot: " << plan.plotPath << '\n';

@@ -27,7 +27,8 @@ constexpr int kMaxRate = 768000;
 struct RenderInput {
     int channel = 0;
     std::unique_ptr<Source> source;
-    std::string file;  // empty for generated sources
+    std::string file;       // empty for generated sources
+    std::string generated;  // for a generated source, what it is
     int rate = 0;      // the file's own rate
     bool converted = false;
 };

@@ -16,6 +16,7 @@
 #include "cli_fixture.h"
 #include "engine/tables.h"
 #include "identity.h"
+#include "midi_bytes.h"
 
 namespace {
 
@@ -393,6 +394,44 @@ TEST_F(CommandLine, ManualPageCarriesTheControllerChart) {
         ++rows;
     }
     EXPECT_EQ(rows, tarnvale::kNumStrips) << slurp(shown);
+}
+
+// One of a thing is singular; the report's figures are rounded to what
+// the measurement resolves; generated inputs say what they are.
+TEST_F(CommandLine, CountsFiguresAndInputsReadAsAReaderExpects) {
+    const std::string input = writeInput("a.wav", 2, 48000, 48000 * 3, 0.5f);
+    miditest::Track track;
+    track.event(0, {0xB0, 118, 64}).end();
+    const std::string midi = writeBytes("one.mid", miditest::file(0, 960, {track}));
+    const Outcome r = run({"render", "--plugin", TINY_GAIN_PATH, "--in", "1=" + input, "--out", dir + "/one", "--midi", midi});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("1 MIDI event played; the effect reported 0 automation changes\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("wrote 1 file to "), std::string::npos) << r.out;
+    const Outcome moved = run({"render", "--in", "1=" + input, "--out", dir + "/moved", "--midi", midi, "--report",
+                               dir + "/moved.json"});
+    ASSERT_EQ(moved.code, 0) << moved.err;
+    EXPECT_NE(moved.out.find("the effect reported 1 automation change\n"), std::string::npos) << moved.out;
+    EXPECT_NE(moved.out.find("  Master Volume: 1 change, ending at"), std::string::npos) << moved.out;
+
+    const auto j = report(dir + "/moved.json");
+    auto decimals = [](double v, double perUnit) { return std::round(v * perUnit) / perUnit == v; };
+    for (const auto& o : j["outputs"]) {
+        for (const char* key : {"lufs", "lra"})
+            EXPECT_TRUE(o[key].is_null() || decimals(o[key].get<double>(), 10)) << key << " " << o[key];
+        for (const char* key : {"peak_dbfs", "rms_dbfs", "true_peak_dbtp"})
+            EXPECT_TRUE(o[key].is_null() || decimals(o[key].get<double>(), 100)) << key << " " << o[key];
+    }
+    EXPECT_EQ(j["inputs"][0]["file"], input);
+    EXPECT_FALSE(j["inputs"][0].contains("generated"));
+
+    ASSERT_EQ(run({"demo", "--out", dir + "/demo"}).code, 0);
+    const auto demo = report(dir + "/demo/report.json");
+    ASSERT_EQ(demo["inputs"].size(), 16u);
+    for (const auto& in : demo["inputs"]) {
+        EXPECT_TRUE(in["file"].is_null()) << in;
+        EXPECT_FALSE(in["generated"].get<std::string>().empty()) << in;
+    }
+    EXPECT_EQ(demo["inputs"][0]["generated"], "bass: sines at 55 and 110 Hz");
 }
 
 }  // namespace
