@@ -156,12 +156,16 @@ int32_t MixEngine::applyEvent(ControlListener listener, void* context) {
     return lastCcParameter_;
 }
 
-bool MixEngine::absorb(int index) {
-    const float value = store_.get(index);
+float MixEngine::usedValue(int index, float value) {
     // One NaN or infinity from a host must not poison every bus.
     float used = std::isfinite(value) ? value : controlDefault(index);
     if (isSwitch(index)) used = used > kSwitchThreshold ? 1.0f : 0.0f;
     if (index == kSmoothingControl) used = used > 0.0f ? used : 0.0f;
+    return used;
+}
+
+bool MixEngine::absorb(int index) {
+    const float used = usedValue(index, store_.get(index));
     if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
     mixed_[index] = used;
     changedInUse_[index / 32] |= 1u << (index % 32);

@@ -97,6 +97,9 @@ public:
     // while the stored value is not a finite number; a switch's as 0 or 1;
     // the smoothing held to 0 and above).
     float valueInUse(int32_t index) const { return mixed_[index]; }
+    // [any thread] no allocation, no locks. The value in use a control will
+    // have from the next block on: its stored value as the mix takes it.
+    float valueToUse(int32_t index) const { return usedValue(index, store_.get(index)); }
     // [audio thread] no allocation, no locks. Takes the bits of the controls
     // whose value in use changed since the last call; false when none did.
     bool takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]);
@@ -107,6 +110,10 @@ private:
     // [audio thread] The MIDI step, taking the head of the queue. Answers the
     // parameter a control change set, or -1.
     int32_t applyEvent(ControlListener listener, void* context);
+    // [any thread] pure. A control's value as the mix uses it: the default
+    // for one that is not a finite number, a switch as 0 or 1, the smoothing
+    // not below 0.
+    static float usedValue(int index, float value);
     // [audio thread] Takes one control's stored value into `mixed`; false
     // when the gains already use it.
     bool absorb(int index);

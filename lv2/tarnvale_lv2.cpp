@@ -1,14 +1,19 @@
 // Tarnvale's LV2 edition: the mix engine behind LV2 ports. Control inputs
-// carry what the VST 2.4 panel shows (pans -1..1, levels in percent); a
-// port counts as moved when its value differs from the one last read from
-// it, so a host's move after a MIDI move takes over from the next block. MIDI
-// control changes arrive in an atom sequence and apply at their frames;
-// the value each parameter has now, MIDI moves included, goes out on a
-// control output, since a plug-in may not write its input ports.
+// carry what the VST 2.4 panel shows (pans -1..1, levels in percent), held
+// to their declared ranges; a port counts as moved when its value differs
+// from the one last read from it, so a host's move after a MIDI move (or a
+// restored state) takes over from the next block. MIDI control changes
+// arrive in an atom sequence and apply at their frames; the value each
+// parameter has now, MIDI moves included, goes out on a control output,
+// since a plug-in may not write its input ports. Beyond the VST 2.4
+// edition: each channel's mute, solo and polarity, smoothed changes, a
+// peak meter per output pair, and the state interface, which saves every
+// control's value in use.
 #include <lv2/atom/atom.h>
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
+#include <lv2/state/state.h>
 #include <lv2/urid/urid.h>
 
 #include <climits>
@@ -24,66 +29,115 @@ namespace {
 using namespace tarnvale;
 using namespace tarnvale::lv2;
 
+constexpr int kWords = DirtyBits::kWords;
+
+bool bitSet(const uint32_t* words, int i) { return ((words[i / 32] >> (i % 32)) & 1u) != 0; }
+void setBit(uint32_t* words, int i) { words[i / 32] |= 1u << (i % 32); }
+void clearBit(uint32_t* words, int i) { words[i / 32] &= ~(1u << (i % 32)); }
+
+uint32_t bitsOf(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
 struct Mixer {
     MixEngine engine;
     const float* inputs[kNumInputs] = {};
     float* outputs[kNumOutputs] = {};
-    const float* controls[kNumParams] = {};
+    const float* controls[kNumControls] = {};
     float* values[kNumParams] = {};
+    float* meters[kNumPairs] = {};
     const LV2_Atom_Sequence* midi = nullptr;
-    uint32_t lastRead[kNumParams] = {};  // bits of each control port's last value
-    bool wasRead[kNumParams] = {};
-    LV2_URID midiEvent = 0;  // 0: no URID map, MIDI is ignored
+    uint32_t lastRead[kNumControls] = {};  // bits of each control port's last value
+    uint32_t read[kWords] = {};            // controls read at least once
+    uint32_t adopt[kWords] = {};           // controls whose port value is taken as read, unapplied (after a restore)
+    uint32_t stale[kWords] = {};           // value outputs to write whatever they held
+    uint32_t lastMeter[kNumPairs] = {};    // bits of each meter's last reading written
+    uint32_t staleMeters = 0;
+    uint32_t meteredPairs = 0;
+    LV2_URID midiEvent = 0;  // 0: no URID map, MIDI is ignored and there is no state
     LV2_URID frameTime = 0;
+    LV2_URID atomFloat = 0;
+    LV2_URID key[kNumControls] = {};  // the state key of each control
 };
 
 // [instantiation class] The URID map is optional: without it the mixer
-// mixes and ignores MIDI.
-LV2_Handle instantiate(const LV2_Descriptor*, double, const char*, const LV2_Feature* const* features) {
+// mixes, ignores MIDI and saves no state.
+LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV2_Feature* const* features) {
     auto* mixer = new (std::nothrow) Mixer;
     if (mixer == nullptr) return nullptr;
+    mixer->engine.setSampleRate(rate);
+    // A port the host never connects keeps its default.
+    mixer->engine.setControl(kSmoothingControl, kSmoothing.defaultMs);
+    for (int p = 0; p < kNumParams; ++p) setBit(mixer->stale, p);
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
         if (std::strcmp(features[i]->URI, LV2_URID__map) != 0 || features[i]->data == nullptr) continue;
         const auto* map = static_cast<const LV2_URID_Map*>(features[i]->data);
         mixer->midiEvent = map->map(map->handle, LV2_MIDI__MidiEvent);
         mixer->frameTime = map->map(map->handle, LV2_ATOM__frameTime);
+        mixer->atomFloat = map->map(map->handle, LV2_ATOM__Float);
+        // Each control's state key: the plug-in's URI, '#', its symbol.
+        for (int c = 0; c < kNumControls; ++c) {
+            char uri[256];
+            const int length = std::snprintf(uri, sizeof uri, "%s#", kPluginUri);
+            controlSymbol(c, uri + length, sizeof uri - static_cast<size_t>(length));
+            mixer->key[c] = map->map(map->handle, uri);
+        }
     }
     return mixer;
 }
 
-// [audio class] no allocation, no locks.
+// [audio class] no allocation, no locks. A newly connected output is
+// written at the next block whatever it held.
 void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     auto* mixer = static_cast<Mixer*>(handle);
-    if (port < kFirstAudioOut)
+    const int control = controlOfPort(port);
+    if (control >= 0) {
+        mixer->controls[control] = static_cast<const float*>(data);
+    } else if (port < kFirstAudioOut) {
         mixer->inputs[port - kFirstAudioIn] = static_cast<const float*>(data);
-    else if (port < kFirstControl)
+    } else if (port < kFirstControl) {
         mixer->outputs[port - kFirstAudioOut] = static_cast<float*>(data);
-    else if (port < kMidiIn)
-        mixer->controls[port - kFirstControl] = static_cast<const float*>(data);
-    else if (port == kMidiIn)
+    } else if (port == kMidiIn) {
         mixer->midi = static_cast<const LV2_Atom_Sequence*>(data);
-    else if (port < kNumPorts)
-        mixer->values[port - kFirstValueOut] = static_cast<float*>(data);
+    } else if (port < kFirstSwitchPort) {
+        const int p = static_cast<int>(port - kFirstValueOut);
+        mixer->values[p] = static_cast<float*>(data);
+        setBit(mixer->stale, p);
+    } else if (port >= kFirstMeterPort && port < kNumPorts) {
+        const int pair = static_cast<int>(port - kFirstMeterPort);
+        mixer->meters[pair] = static_cast<float*>(data);
+        mixer->staleMeters |= 1u << pair;
+        if (data != nullptr)
+            mixer->meteredPairs |= 1u << pair;
+        else
+            mixer->meteredPairs &= ~(1u << pair);
+    }
 }
 
-// [instantiation class]
-void activate(LV2_Handle) {}
+// [instantiation class] The first block takes the ports' values at once.
+void activate(LV2_Handle handle) { static_cast<Mixer*>(handle)->engine.jumpToTargets(); }
 
 // [audio class] A MIDI control change stores its value; the control output
 // shows it after the block.
 void control(void* self, int32_t index, float value) { static_cast<Mixer*>(self)->engine.setParameter(index, value); }
 
-// [audio class] The ports moved since the last block.
+// [audio class] The ports moved since the last block, held to their ranges.
+// Only a port whose bits changed is converted.
 void readControls(Mixer& mixer) {
-    for (int i = 0; i < kNumParams; ++i) {
+    for (int i = 0; i < kNumControls; ++i) {
         if (mixer.controls[i] == nullptr) continue;
-        const float value = *mixer.controls[i];
-        uint32_t bits;
-        std::memcpy(&bits, &value, sizeof bits);
-        if (mixer.wasRead[i] && bits == mixer.lastRead[i]) continue;
-        mixer.wasRead[i] = true;
+        const uint32_t bits = bitsOf(*mixer.controls[i]);
+        const bool moved = bits != mixer.lastRead[i] || !bitSet(mixer.read, i);
+        if (!moved && !bitSet(mixer.adopt, i)) continue;
         mixer.lastRead[i] = bits;
-        mixer.engine.setParameter(i, storeValue(i, value));
+        setBit(mixer.read, i);
+        if (bitSet(mixer.adopt, i)) {  // a restored value holds until the host moves this port
+            clearBit(mixer.adopt, i);
+            continue;
+        }
+        mixer.engine.setControl(i, storeValue(i, clampToRange(i, *mixer.controls[i])));
     }
 }
 
@@ -112,15 +166,40 @@ void queueMidi(Mixer& mixer) {
     }
 }
 
+// [audio class] The value outputs whose value changed (or that were newly
+// connected), and the connected meters whose reading changed.
+void writeOutputs(Mixer& mixer) {
+    uint32_t changed[kWords];
+    mixer.engine.takeChangedValues(changed);
+    for (int k = 0; k < kWords; ++k) {
+        for (uint32_t bits = (changed[k] | mixer.stale[k]); bits != 0; bits &= bits - 1) {
+            const int p = 32 * k + __builtin_ctz(bits);
+            if (p >= kNumParams) break;
+            if (mixer.values[p] == nullptr) continue;
+            *mixer.values[p] = portValue(p, mixer.engine.valueInUse(p));
+            clearBit(mixer.stale, p);
+        }
+    }
+    for (uint32_t pairs = mixer.meteredPairs; pairs != 0; pairs &= pairs - 1) {
+        const int pair = __builtin_ctz(pairs);
+        const float level = mixer.engine.meterLevel(pair);
+        const uint32_t bits = bitsOf(level);
+        if (bits == mixer.lastMeter[pair] && ((mixer.staleMeters >> pair) & 1u) == 0) continue;
+        *mixer.meters[pair] = level;
+        mixer.lastMeter[pair] = bits;
+    }
+    mixer.staleMeters = 0;
+}
+
 // [audio class] no allocation, no locks.
 void run(LV2_Handle handle, uint32_t frames) {
     auto& mixer = *static_cast<Mixer*>(handle);
     readControls(mixer);
     queueMidi(mixer);
+    mixer.engine.setMeteredPairs(mixer.meteredPairs);
     const auto n = static_cast<int32_t>(frames > INT32_MAX ? INT32_MAX : frames);
     mixer.engine.process(mixer.inputs, mixer.outputs, n, control, &mixer);
-    for (int i = 0; i < kNumParams; ++i)
-        if (mixer.values[i] != nullptr) *mixer.values[i] = portValue(i, mixer.engine.valueInUse(i));
+    writeOutputs(mixer);
 }
 
 // [instantiation class]
@@ -129,8 +208,51 @@ void deactivate(LV2_Handle) {}
 // [instantiation class]
 void cleanup(LV2_Handle handle) { delete static_cast<Mixer*>(handle); }
 
+// [instantiation class] Saves every control's value in use, as a port
+// shows it: MIDI moves included, a value that is not a finite number as
+// the default it mixes as.
+LV2_State_Status save(LV2_Handle handle, LV2_State_Store_Function store, LV2_State_Handle state, uint32_t,
+                      const LV2_Feature* const*) {
+    const auto& mixer = *static_cast<const Mixer*>(handle);
+    if (mixer.atomFloat == 0) return LV2_STATE_ERR_NO_FEATURE;
+    for (int c = 0; c < kNumControls; ++c) {
+        const float value = portValue(c, mixer.engine.valueToUse(c));
+        const LV2_State_Status status = store(state, mixer.key[c], &value, sizeof value, mixer.atomFloat,
+                                              LV2_STATE_IS_POD | LV2_STATE_IS_PORTABLE);
+        if (status != LV2_STATE_SUCCESS) return status;
+    }
+    return LV2_STATE_SUCCESS;
+}
+
+// [instantiation class] Restores the controls a state holds, each held to
+// its range, and keeps each until the host moves its port: the port's
+// value at the next block is taken as read without being applied. Keys
+// that are missing, of another type or not a number leave their control as
+// it is.
+LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve, LV2_State_Handle state, uint32_t,
+                         const LV2_Feature* const*) {
+    auto& mixer = *static_cast<Mixer*>(handle);
+    if (mixer.atomFloat == 0) return LV2_STATE_ERR_NO_FEATURE;
+    for (int c = 0; c < kNumControls; ++c) {
+        size_t size = 0;
+        uint32_t type = 0, flags = 0;
+        const void* data = retrieve(state, mixer.key[c], &size, &type, &flags);
+        if (data == nullptr || type != mixer.atomFloat || size != sizeof(float)) continue;
+        float value;
+        std::memcpy(&value, data, sizeof value);
+        if (value != value) continue;
+        mixer.engine.setControl(c, storeValue(c, clampToRange(c, value)));
+        setBit(mixer.adopt, c);
+    }
+    return LV2_STATE_SUCCESS;
+}
+
+const LV2_State_Interface kStateInterface = {save, restore};
+
 // [discovery class]
-const void* extensionData(const char*) { return nullptr; }
+const void* extensionData(const char* uri) {
+    return std::strcmp(uri, LV2_STATE__interface) == 0 ? &kStateInterface : nullptr;
+}
 
 const LV2_Descriptor kDescriptor = {kPluginUri, instantiate, connectPort, activate, run, deactivate, cleanup,
                                     extensionData};

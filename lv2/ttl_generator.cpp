@@ -38,7 +38,10 @@ const char kPrefixes[] =
     "@prefix foaf: <http://xmlns.com/foaf/0.1/> .\n"
     "@prefix lv2: <http://lv2plug.in/ns/lv2core#> .\n"
     "@prefix midi: <http://lv2plug.in/ns/ext/midi#> .\n"
+    "@prefix pg: <http://lv2plug.in/ns/ext/port-groups#> .\n"
+
     "@prefix rdfs: <http://www.w3.org/2000/01/rdf-schema#> .\n"
+    "@prefix state: <http://lv2plug.in/ns/ext/state#> .\n"
     "@prefix units: <http://lv2plug.in/ns/extensions/units#> .\n"
     "@prefix urid: <http://lv2plug.in/ns/ext/urid#> .\n\n";
 
@@ -50,27 +53,73 @@ void versionParts(const std::string& version, int& minor, int& micro) {
     std::sscanf(version.c_str(), "%d.%d.%d", &major, &minor, &micro);
 }
 
-void audioPort(std::ostream& out, uint32_t index, bool input, const PinInfo& pin) {
+// A stereo group's symbol and name: a pair of pins without their side.
+std::string groupSymbol(bool input, int pair) {
+    char symbol[64];
+    pairSymbol(input ? kInputPins[2 * pair] : kOutputPins[2 * pair], symbol, sizeof symbol);
+    return symbol;
+}
+std::string pairName(int outputPair) {
+    const std::string label = kOutputPins[2 * outputPair].label;  // "Send 1 L"
+    return label.substr(0, label.size() - 2);
+}
+std::string groupName(bool input, int pair) {
+    // Inputs and direct outputs carry their channel's name; the buses their own.
+    if (input) return pairName(pairOf(directOutput(pair, kLeft))) + " In";
+    return pair < kNumBuses ? pairName(pair) : pairName(pair) + " Direct";
+}
+std::string groupUri(bool input, int pair) { return std::string(kPluginUri) + "#" + groupSymbol(input, pair) + (input ? "" : "_out"); }
+
+void audioPort(std::ostream& out, uint32_t index, bool input, int pin) {
+    const PinInfo& info = input ? kInputPins[pin] : kOutputPins[pin];
     out << "\t\ta lv2:AudioPort , lv2:" << (input ? "InputPort" : "OutputPort") << " ;\n"
         << "\t\tlv2:index " << index << " ;\n"
-        << "\t\tlv2:symbol " << quoted(pin.symbol) << " ;\n"
-        << "\t\tlv2:name " << quoted(pin.label) << "\n";
+        << "\t\tlv2:symbol " << quoted(info.symbol) << " ;\n"
+        << "\t\tlv2:name " << quoted(info.label) << " ;\n"
+        << "\t\tpg:group <" << groupUri(input, pin / 2) << "> ;\n"
+        << "\t\tlv2:designation " << (pin % 2 == kLeft ? "pg:left" : "pg:right") << "\n";
 }
 
-// A parameter as the panel shows it: range, default and unit from the table.
-void controlPort(std::ostream& out, uint32_t index, bool input, int parameter) {
-    const ParameterInfo& p = kParameters[parameter];
-    const std::string symbol = std::string(p.symbol) + (input ? "" : kValueSymbolSuffix);
-    const std::string name = std::string(p.name) + (input ? "" : kValueNameSuffix);
+// A control input or a parameter's value output: range, default and unit
+// from the tables.
+void controlPort(std::ostream& out, uint32_t index, bool input, int control) {
+    char symbol[64], name[64];
+    controlSymbol(control, symbol, sizeof symbol);
+    controlName(control, name, sizeof name);
+    const PortRange range = controlRange(control);
     out << "\t\ta lv2:ControlPort , lv2:" << (input ? "InputPort" : "OutputPort") << " ;\n"
         << "\t\tlv2:index " << index << " ;\n"
-        << "\t\tlv2:symbol " << quoted(symbol) << " ;\n"
-        << "\t\tlv2:name " << quoted(name) << " ;\n"
-        << "\t\tlv2:default " << number(panelValue(parameter, p.defaultValue)) << " ;\n"
-        << "\t\tlv2:minimum " << number(panelValue(parameter, 0.0)) << " ;\n"
-        << "\t\tlv2:maximum " << number(panelValue(parameter, 1.0));
-    if (std::string(p.panel->unit) == "%") out << " ;\n\t\tunits:unit units:pc";
+        << "\t\tlv2:symbol " << quoted(std::string(symbol) + (input ? "" : kValueSymbolSuffix)) << " ;\n"
+        << "\t\tlv2:name " << quoted(std::string(name) + (input ? "" : kValueNameSuffix)) << " ;\n"
+        << "\t\tlv2:default " << number(range.defaultValue) << " ;\n"
+        << "\t\tlv2:minimum " << number(range.minimum) << " ;\n"
+        << "\t\tlv2:maximum " << number(range.maximum);
+    if (control < kNumParams && std::string(kParameters[control].panel->unit) == "%") out << " ;\n\t\tunits:unit units:pc";
+    if (control == kSmoothingControl) out << " ;\n\t\tunits:unit units:ms";
+    if (isSwitch(control)) out << " ;\n\t\tlv2:portProperty lv2:toggled , lv2:integer";
     out << "\n";
+}
+
+// A pair's peak meter in dBFS.
+void meterPort(std::ostream& out, uint32_t index, int pair) {
+    char symbol[64];
+    pairSymbol(kOutputPins[2 * pair], symbol, sizeof symbol);
+    out << "\t\ta lv2:ControlPort , lv2:OutputPort ;\n"
+        << "\t\tlv2:index " << index << " ;\n"
+        << "\t\tlv2:symbol " << quoted(std::string(symbol) + kMeterSymbolSuffix) << " ;\n"
+        << "\t\tlv2:name " << quoted(pairName(pair) + kMeterNameSuffix) << " ;\n"
+        << "\t\tlv2:default " << number(kMeterRange.defaultValue) << " ;\n"
+        << "\t\tlv2:minimum " << number(kMeterRange.minimum) << " ;\n"
+        << "\t\tlv2:maximum " << number(kMeterRange.maximum) << " ;\n"
+        << "\t\tunits:unit units:db ;\n"
+        << "\t\tlv2:portProperty lv2:connectionOptional\n";
+}
+
+void group(std::ostream& out, bool input, int pair) {
+    out << "<" << groupUri(input, pair) << ">\n"
+        << "\ta pg:" << (input ? "InputGroup" : "OutputGroup") << " , pg:StereoGroup ;\n"
+        << "\tlv2:symbol " << quoted(groupSymbol(input, pair) + (input ? "" : "_out")) << " ;\n"
+        << "\tlv2:name " << quoted(groupName(input, pair)) << " .\n\n";
 }
 
 std::string pluginDescription(const std::string& version) {
@@ -85,28 +134,33 @@ std::string pluginDescription(const std::string& version) {
         << "\tdoap:license <" << identity::kLicenseUri << "> ;\n"
         << "\tdoap:maintainer [\n\t\tfoaf:name " << quoted(identity::kVendor) << " ;\n\t\tfoaf:homepage <"
         << kProjectUri << ">\n\t] .\n\n";
+    for (int pair = 0; pair < kNumInputs / 2; ++pair) group(out, true, pair);
+    for (int pair = 0; pair < kNumPairs; ++pair) group(out, false, pair);
     out << "<" << kPluginUri << ">\n"
         << "\ta lv2:Plugin , lv2:MixerPlugin ;\n"
         << "\tlv2:project <" << kProjectUri << "> ;\n"
         << "\tdoap:name " << quoted(identity::kName) << " ;\n"
         << "\tdoap:license <" << identity::kLicenseUri << "> ;\n"
         << "\trdfs:comment \"A sixteen-channel stereo line mixer: a main mix, two send buses and every channel's "
-           "own post-fader pair, with a pan, a volume and two sends per channel, driven by the host or by MIDI "
-           "control changes at the exact frame.\" ;\n"
+           "own post-fader pair, with a pan, a volume, two sends, mute, solo and polarity per channel and a peak "
+           "meter per output pair, driven by the host or by MIDI control changes at the exact frame, every "
+           "change smoothed.\" ;\n"
         << "\tlv2:minorVersion " << minor << " ;\n"
         << "\tlv2:microVersion " << micro << " ;\n"
         << "\tlv2:optionalFeature lv2:hardRTCapable , urid:map ;\n"
+        << "\tlv2:extensionData state:interface ;\n"
+        << "\tpg:mainOutput <" << groupUri(false, pairOf(busOutput(kMainBus, kLeft))) << "> ;\n"
         << "\tlv2:port";
     uint32_t index = 0;
     auto separator = [&]() { out << (index == 0 ? " [\n" : " , [\n"); };
     for (int k = 0; k < kNumInputs; ++k, ++index) {
         separator();
-        audioPort(out, index, true, kInputPins[k]);
+        audioPort(out, index, true, k);
         out << "\t]";
     }
     for (int k = 0; k < kNumOutputs; ++k, ++index) {
         separator();
-        audioPort(out, index, false, kOutputPins[k]);
+        audioPort(out, index, false, k);
         out << "\t]";
     }
     for (int p = 0; p < kNumParams; ++p, ++index) {
@@ -129,7 +183,21 @@ std::string pluginDescription(const std::string& version) {
         controlPort(out, index, false, p);
         out << "\t]";
     }
+    for (int c = kNumParams; c < kNumControls; ++c, ++index) {
+        separator();
+        controlPort(out, index, true, c);
+        out << "\t]";
+    }
+    for (int pair = 0; pair < kNumPairs; ++pair, ++index) {
+        separator();
+        meterPort(out, index, pair);
+        out << "\t]";
+    }
     out << " .\n";
+    if (index != kNumPorts) {
+        std::fprintf(stderr, "tarnvale-ttl: wrote %u ports, the face has %u\n", index, kNumPorts);
+        return "";
+    }
     return out.str();
 }
 
@@ -163,5 +231,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string dir = argv[1];
-    return write(dir + "/manifest.ttl", manifest()) && write(dir + "/tarnvale.ttl", pluginDescription(argv[2])) ? 0 : 1;
+    const std::string description = pluginDescription(argv[2]);
+    if (description.empty()) return 1;
+    return write(dir + "/manifest.ttl", manifest()) && write(dir + "/tarnvale.ttl", description) ? 0 : 1;
 }
