@@ -4,7 +4,7 @@ TARNVALE_PACKAGES=(
   cmake make g++ binutils pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev libsndfile1-dev libsoxr-dev libebur128-dev nlohmann-json3-dev
-  lv2-dev liblilv-dev lilv-utils sordi
+  lv2-dev liblilv-dev lilv-utils sordi jalv jackd2
   dpkg-dev file bash-completion man-db
 )
 
