@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Checks the Debian package as a user meets it: lintian reports no error, it
-# installs with dpkg, the installed tarnvale-host finds and loads the
-# installed VST 2.4 plug-in by itself, lv2info lists the installed LV2
-# edition, and the package removes cleanly. Run after scripts/release.sh.
+# Checks the Debian package as a user meets it: lintian reports no error,
+# warning or note, it installs with dpkg, the installed tarnvale-host finds
+# and loads the installed VST 2.4 plug-in by itself, lv2info lists the
+# installed LV2 edition, bash completes tarnvale-host, and a plain remove
+# leaves nothing behind (no "rc" state). Run after scripts/release.sh.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -12,8 +13,8 @@ sudo=""
 [ "$(id -u)" -ne 0 ] && sudo="sudo"
 
 echo "== lintian $deb"
-lintian --fail-on error "$deb"
-echo "no errors"
+lintian --fail-on error,warning,info -I "$deb"
+echo "no errors, warnings or notes"
 
 echo "== install"
 $sudo dpkg -i "$deb"
@@ -29,10 +30,15 @@ uri="$(sed -n 's/^<\(.*\)>$/\1/p' /usr/lib/lv2/tarnvale.lv2/manifest.ttl | head 
 lv2info "$uri" | grep "Bundle: *file:///usr/lib/lv2/tarnvale.lv2/" >/dev/null
 echo "lv2info lists $(lv2info "$uri" | grep -c '^	Port ') ports of the installed LV2 edition $uri"
 man -w tarnvale-host
+[ -f /usr/share/bash-completion/completions/tarnvale-host ]
 rm -rf "$home"
 
 echo "== remove"
-$sudo dpkg --purge tarnvale
+$sudo dpkg --remove tarnvale
 trap - EXIT
 [ ! -e /usr/lib/vst/tarnvale.so ] && [ ! -e /usr/lib/lv2/tarnvale.lv2 ] && [ ! -e /usr/bin/tarnvale-host ]
-echo "removed"
+# Nothing left to purge: no maintainer script or configuration file keeps
+# the package in state "rc".
+state="$(dpkg-query -W -f='${db:Status-Abbrev}' tarnvale 2>/dev/null || true)"
+[ -z "$state" ] || [ "$state" = "un " ] || { echo "after remove the package is in state '$state'" >&2; exit 1; }
+echo "removed, nothing left behind"

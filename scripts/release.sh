@@ -2,8 +2,8 @@
 # Builds Tarnvale's release files into dist/:
 #   tarnvale_<version>_amd64.deb             the Debian package (lintian-clean)
 #   tarnvale-<version>-linux-x86_64.tar.gz   the same layout (bin, lib/vst, lib/lv2, share) with README and LICENSE
-#   tarnvale-<version>-windows-x64.zip       Tarnvale.dll for 64-bit hosts, README and LICENSE
-#   tarnvale-<version>-windows-x86.zip       Tarnvale.dll for 32-bit hosts, README and LICENSE
+#   tarnvale-<version>-windows-x64.zip       Tarnvale.dll for 64-bit hosts, a Windows README.txt and LICENSE.txt
+#   tarnvale-<version>-windows-x86.zip       Tarnvale.dll for 32-bit hosts, a Windows README.txt and LICENSE.txt
 #   SHA256SUMS
 # Works from an exported source tree as well as from a checkout.
 set -euo pipefail
@@ -34,7 +34,6 @@ cp "build-release/tarnvale_${version}_amd64.deb" dist/
 
 linux="tarnvale-${version}-linux-x86_64"
 cmake --install build-release --prefix "$staging/$linux" --strip >/dev/null
-rm -rf "$staging/$linux/share/lintian"  # for the package only
 cp README.md LICENSE "$staging/$linux/"
 (cd "$staging" && tar --owner=0 --group=0 -czf "$OLDPWD/dist/$linux.tar.gz" "$linux")
 
@@ -43,7 +42,9 @@ for pair in x64:x86_64 x86:i686; do
   folder="tarnvale-${version}-windows-${name}"
   mkdir -p "$staging/$folder"
   "${arch}-w64-mingw32-strip" --strip-unneeded -o "$staging/$folder/Tarnvale.dll" "build-release-$arch/Tarnvale.dll"
-  cp README.md LICENSE "$staging/$folder/"
+  # A short readme for Windows users, and both texts with Windows line ends.
+  sed 's/$/\r/' build-release/packaging/README-windows.txt > "$staging/$folder/README.txt"
+  sed 's/$/\r/' LICENSE > "$staging/$folder/LICENSE.txt"
   (cd "$staging" && cmake -E tar cf "$OLDPWD/dist/$folder.zip" --format=zip "$folder")
 done
 
