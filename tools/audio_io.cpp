@@ -1,18 +1,80 @@
 #include "audio_io.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace tools {
 
 namespace {
 
 constexpr size_t kChunkFrames = 4096;  // file frames read at a time for conversion
+constexpr size_t kReadBytes = 512 * 1024;  // bytes read from a file at a time
 
 }  // namespace
+
+// A file read through a buffer of kReadBytes, for libsndfile's callbacks.
+struct FileSource::Reader {
+    int fd = -1;
+    std::vector<char> buffer;
+    sf_count_t start = 0;  // file offset of buffer[0]
+    size_t used = 0, at = 0;
+
+    ~Reader() {
+        if (fd >= 0) ::close(fd);
+    }
+    static sf_count_t length(void* self) {
+        struct stat st {};
+        return fstat(static_cast<Reader*>(self)->fd, &st) == 0 ? st.st_size : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+        auto* r = static_cast<Reader*>(self);
+        sf_count_t target = offset;
+        if (whence == SEEK_CUR) target += tell(self);
+        else if (whence == SEEK_END) target += length(self);
+        if (target < 0) return -1;
+        if (target >= r->start && target <= r->start + static_cast<sf_count_t>(r->used)) {
+            r->at = static_cast<size_t>(target - r->start);
+        } else {
+            r->start = target;
+            r->used = r->at = 0;
+        }
+        return target;
+    }
+    static sf_count_t read(void* data, sf_count_t count, void* self) {
+        auto* r = static_cast<Reader*>(self);
+        char* out = static_cast<char*>(data);
+        sf_count_t done = 0;
+        while (done < count) {
+            if (r->at == r->used) {
+                r->start += static_cast<sf_count_t>(r->used);
+                r->used = r->at = 0;
+                ssize_t got;
+                do got = pread(r->fd, r->buffer.data(), r->buffer.size(), r->start);
+                while (got < 0 && errno == EINTR);
+                if (got <= 0) break;
+                r->used = static_cast<size_t>(got);
+            }
+            const size_t n = std::min(r->used - r->at, static_cast<size_t>(count - done));
+            std::memcpy(out + done, r->buffer.data() + r->at, n);
+            r->at += n;
+            done += static_cast<sf_count_t>(n);
+        }
+        return done;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* self) {
+        auto* r = static_cast<Reader*>(self);
+        return r->start + static_cast<sf_count_t>(r->at);
+    }
+};
 
 FileSource::~FileSource() {
     if (resampler_ != nullptr) soxr_delete(resampler_);
@@ -20,8 +82,17 @@ FileSource::~FileSource() {
 }
 
 std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::string& error) {
+    auto reader = std::make_unique<Reader>();
+    reader->fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat st {};
+    if (reader->fd < 0 || fstat(reader->fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = "cannot read " + path + ": " + (reader->fd < 0 ? std::strerror(errno) : "not a regular file");
+        return nullptr;
+    }
+    reader->buffer.resize(kReadBytes);
+    static SF_VIRTUAL_IO io = {Reader::length, Reader::seek, Reader::read, Reader::write, Reader::tell};
     SF_INFO info{};
-    SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+    SNDFILE* sf = sf_open_virtual(&io, SFM_READ, &info, reader.get());
     if (sf == nullptr) {
         error = "cannot read " + path + ": " + sf_strerror(nullptr);
         return nullptr;
@@ -32,6 +103,7 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
         return nullptr;
     }
     std::unique_ptr<FileSource> source(new FileSource);
+    source->reader_ = std::move(reader);
     source->path_ = path;
     source->sf_ = sf;
     source->rate_ = info.samplerate;
@@ -73,7 +145,7 @@ bool FileSource::readFile(float* stereo, size_t n, size_t& got, std::string& err
 }
 
 bool FileSource::read(float* left, float* right, size_t n, std::string& error) {
-    stereo_.assign(2 * n, 0.0f);
+    if (stereo_.size() < 2 * n) stereo_.resize(2 * n);
     size_t have = 0;
     if (resampler_ == nullptr) {
         if (!readFile(stereo_.data(), n, have, error)) return false;

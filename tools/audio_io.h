@@ -50,6 +50,8 @@ private:
     // many. False with a reason.
     bool readFile(float* stereo, size_t n, size_t& got, std::string& error);
 
+    struct Reader;
+    std::unique_ptr<Reader> reader_;  // before sf_, which reads through it
     std::string path_;
     SNDFILE* sf_ = nullptr;
     int rate_ = 0, format_ = 0, channels_ = 0;

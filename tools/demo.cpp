@@ -180,7 +180,7 @@ int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostre
     }
     out << "Tarnvale demo: 16 stems of " << kSeconds << " s, a pan sweep on Ch.10 (controller 47) and a fade-in on Ch.11 "
         << "(controller 42)\n";
-    return executePlan(plan, out, err);
+    return render(plan, out, err);
 }
 
 }  // namespace tools

@@ -217,6 +217,12 @@ int run(std::vector<std::string> args) {
         ->type_name("SECONDS")
         ->capture_default_str();
     renderCmd->add_flag("--all", render.allOutputs, "write every channel's output, also those without input");
+    renderCmd->add_option("--outputs", render.outputs,
+                          "outputs to render, comma-separated: main, sends, channels or an output's name "
+                          "(default: main,sends,channels)")
+        ->type_name("LIST");
+    renderCmd->add_option("--jobs", render.jobs, "worker threads that measure and write (default: one per processor)")
+        ->type_name("N");
     renderCmd->add_option("--set", render.settings,
                           "set a parameter by name (any case) or index. A level in dB or percent "
                           "(\"Ch.03 Volume=-6dB\", \"Master Volume=80%\", \"Ch.05 Send 1=-inf dB\"), a pan from -1 "
@@ -226,7 +232,9 @@ int run(std::vector<std::string> args) {
         ->allow_extra_args(false);
     renderCmd->add_option("--midi", render.midiFile, "standard MIDI file played into the effect")->type_name("FILE.mid");
     renderCmd->add_option("--plot", render.plotPath, "draw every output's level over time")->type_name("FILE.svg");
-    renderCmd->add_option("--report", render.reportPath, "write the render's settings, inputs and levels as JSON")
+    renderCmd->add_option("--report", render.reportPath,
+                          "write the render's settings, inputs and levels as JSON (\"-\": to standard output, "
+                          "the other messages then going to standard error)")
         ->type_name("FILE.json");
     renderCmd->add_option("MODULE", renderPositional, "the module, as --plugin gives it (an older form)")->group("");
     renderCmd->footer("Arguments may also come from a file: tarnvale-host render @session.txt (one per line).");
@@ -307,6 +315,12 @@ int main(int argc, char** argv) {
         return run(std::vector<std::string>(argv + 1, argv + argc));
     } catch (const std::bad_alloc&) {
         std::cerr << "tarnvale-host: not enough memory\n";
+        return tools::kExitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "tarnvale-host: " << e.what() << '\n';
+        return tools::kExitUsage;
+    } catch (...) {
+        std::cerr << "tarnvale-host: an unexpected failure\n";
         return tools::kExitUsage;
     }
 }

@@ -1,5 +1,6 @@
 #include "output_files.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -8,64 +9,181 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <vector>
 
-namespace fs = std::filesystem;
+#include "interrupts.h"
 
 namespace tools {
 
+namespace {
+
+std::string folderOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new, empty file with a name of its own in folder (mode 0600). The name
+// is short, so it fits wherever the final name fits.
+int createUnique(const std::string& folder, const char* kind, std::string& path) {
+    std::string pattern = folder + "/.tarnvale-host-" + kind + "-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back('\0');
+    const int fd = mkostemp(name.data(), O_CLOEXEC);  // O_CREAT | O_EXCL
+    if (fd >= 0) path = name.data();
+    return fd;
+}
+
+std::string failure(const std::string& path, int code) { return "cannot write " + path + ": " + std::strerror(code); }
+
+}  // namespace
+
 TemporaryFile::~TemporaryFile() {
-    if (fd_ >= 0) close(fd_);
-    if (!committed_ && !temporary_.empty()) std::remove(temporary_.c_str());
+    if (fd_ >= 0) ::close(fd_);
+    if (!committed_ && !temporary_.empty()) unlink(temporary_.c_str());
+    forgetPath(guard_);
 }
 
 bool TemporaryFile::create(const std::string& finalPath, std::string& error) {
     final_ = finalPath;
-    std::error_code ec;
-    if (fs::is_directory(finalPath, ec)) {
-        error = "cannot write " + finalPath + ": a folder of that name is in the way";
-        return false;
-    }
-    const fs::path p(finalPath);
-    std::string pattern = (p.parent_path() / ("." + p.filename().string() + ".partial-XXXXXX")).string();
-    std::vector<char> name(pattern.begin(), pattern.end());
-    name.push_back('\0');
-    fd_ = mkstemp(name.data());  // O_CREAT | O_EXCL, mode 0600
+    SignalsHeld held;  // the file is guarded from the moment it exists
+    fd_ = createUnique(folderOf(finalPath), "partial", temporary_);
     if (fd_ < 0) {
-        error = "cannot write " + finalPath + ": " + std::strerror(errno);
+        error = failure(finalPath, errno);
         return false;
     }
-    temporary_ = name.data();
+    guard_ = guardPath(temporary_);
     return true;
 }
 
-int TemporaryFile::release() {
-    const int fd = fd_;
+bool TemporaryFile::close(std::string& error) {
+    if (fd_ < 0) return true;
+    const int closed = ::close(fd_);
     fd_ = -1;
-    return fd;
+    if (closed != 0) {
+        error = failure(final_, errno);
+        return false;
+    }
+    return true;
 }
 
-bool TemporaryFile::commit(std::string& error) {
-    if (fd_ >= 0) {
-        close(fd_);
-        fd_ = -1;
-    }
-    // mkstemp made it private; the final file gets the usual permissions.
+bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error) {
+    SignalsHeld held;  // all of it, or none of it, even on Ctrl-C
+    // The file each final name holds now, moved aside ("" where none).
+    std::vector<std::string> aside(files.size());
+    size_t placed = 0;
+    auto undo = [&](size_t setAside) {
+        for (size_t k = placed; k-- > 0;)
+            if (aside[k].empty()) unlink(files[k]->final_.c_str());
+        for (size_t k = setAside; k-- > 0;) {
+            if (aside[k].empty()) continue;
+            if (std::rename(aside[k].c_str(), files[k]->final_.c_str()) != 0)
+                error += "; the earlier " + files[k]->final_ + " is kept as " + aside[k];
+        }
+        return false;
+    };
     const mode_t mask = umask(0);
     umask(mask);
-    chmod(temporary_.c_str(), 0666 & ~mask);
-    if (std::rename(temporary_.c_str(), final_.c_str()) != 0) {
-        error = "cannot write " + final_ + ": " + std::strerror(errno);
-        return false;
+    size_t setAside = 0;
+    for (; setAside < files.size(); ++setAside) {
+        const std::string& target = files[setAside]->final_;
+        struct stat st {};
+        if (lstat(target.c_str(), &st) != 0) {
+            if (errno == ENOENT) continue;
+            error = failure(target, errno);
+            return undo(setAside);
+        }
+        if (!S_ISREG(st.st_mode)) {
+            error = "cannot write " + target + ": it is no longer a regular file";
+            return undo(setAside);
+        }
+        std::string place;
+        const int fd = createUnique(folderOf(target), "previous", place);
+        if (fd < 0) {
+            error = failure(target, errno);
+            return undo(setAside);
+        }
+        ::close(fd);
+        if (std::rename(target.c_str(), place.c_str()) != 0) {
+            error = failure(target, errno);
+            unlink(place.c_str());
+            return undo(setAside);
+        }
+        aside[setAside] = place;
     }
-    committed_ = true;
+    for (; placed < files.size(); ++placed) {
+        TemporaryFile& f = *files[placed];
+        // mkstemp made it private; the final file gets the usual permissions.
+        chmod(f.temporary_.c_str(), 0666 & ~mask);
+        if (std::rename(f.temporary_.c_str(), f.final_.c_str()) != 0) {
+            error = failure(f.final_, errno);
+            return undo(setAside);
+        }
+    }
+    for (size_t k = 0; k < files.size(); ++k) {
+        files[k]->committed_ = true;
+        if (!aside[k].empty()) unlink(aside[k].c_str());
+    }
     return true;
 }
 
-void TemporaryFile::withdraw() {
-    if (committed_) std::remove(final_.c_str());
-}
+// libsndfile's writes, gathered into chunks of kWriteChunkBytes.
+struct AudioWriter::Sink {
+    int fd = -1;
+    std::vector<char> buffer;
+    size_t used = 0;
+    int failed = 0;  // errno of the first failed write
+
+    bool flush() {
+        size_t done = 0;
+        while (done < used && failed == 0) {
+            const ssize_t n = ::write(fd, buffer.data() + done, used - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) failed = n < 0 ? errno : ENOSPC;
+            else done += static_cast<size_t>(n);
+        }
+        used = 0;
+        return failed == 0;
+    }
+    static sf_count_t length(void* self) {
+        auto* s = static_cast<Sink*>(self);
+        if (!s->flush()) return -1;
+        struct stat st {};
+        return fstat(s->fd, &st) == 0 ? st.st_size : -1;
+    }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+        auto* s = static_cast<Sink*>(self);
+        if (!s->flush()) return -1;
+        return lseek(s->fd, offset, whence);
+    }
+    static sf_count_t read(void* data, sf_count_t count, void* self) {
+        auto* s = static_cast<Sink*>(self);
+        if (!s->flush()) return 0;
+        const ssize_t n = ::read(s->fd, data, static_cast<size_t>(count));
+        return n < 0 ? 0 : n;
+    }
+    static sf_count_t write(const void* data, sf_count_t count, void* self) {
+        auto* s = static_cast<Sink*>(self);
+        const char* bytes = static_cast<const char*>(data);
+        sf_count_t left = count;
+        while (left > 0) {
+            const size_t room = s->buffer.size() - s->used;
+            const size_t n = std::min(room, static_cast<size_t>(left));
+            std::memcpy(s->buffer.data() + s->used, bytes, n);
+            s->used += n;
+            bytes += n;
+            left -= static_cast<sf_count_t>(n);
+            if (s->used == s->buffer.size() && !s->flush()) return count - left;
+        }
+        return count;
+    }
+    static sf_count_t tell(void* self) {
+        auto* s = static_cast<Sink*>(self);
+        const off_t at = lseek(s->fd, 0, SEEK_CUR);
+        return at < 0 ? -1 : at + static_cast<sf_count_t>(s->used);
+    }
+};
+
+AudioWriter::AudioWriter() : sink_(new Sink) {}
 
 AudioWriter::~AudioWriter() {
     if (sf_ != nullptr) sf_close(sf_);
@@ -73,60 +191,69 @@ AudioWriter::~AudioWriter() {
 
 bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate, std::string& error) {
     if (!file_.create(finalPath, error)) return false;
+    sink_->fd = file_.descriptor();
+    sink_->buffer.resize(kWriteChunkBytes);
+    static SF_VIRTUAL_IO io = {Sink::length, Sink::seek, Sink::read, Sink::write, Sink::tell};
     SF_INFO info{};
     info.samplerate = sampleRate;
     info.channels = 2;
     info.format = format;
-    sf_ = sf_open_fd(file_.release(), SFM_WRITE, &info, SF_TRUE);
+    sf_ = sf_open_virtual(&io, SFM_WRITE, &info, sink_.get());
     if (sf_ == nullptr) {
         error = "cannot write " + finalPath + ": " + sf_strerror(nullptr);
         return false;
     }
     // Integer formats clip what lies beyond full scale rather than wrap it;
-    // float files keep every value.
+    // float files keep every value. No PEAK chunk: it holds the time of
+    // writing, and the same render should give the same bytes.
     sf_command(sf_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+    sf_command(sf_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
     return true;
 }
 
 bool AudioWriter::write(const float* left, const float* right, size_t frames, std::string& error) {
-    if (frames > capacity_) {
-        interleaved_.reset(new float[2 * frames]);
-        capacity_ = frames;
-    }
+    interleaved_.resize(2 * frames);
+    float* out = interleaved_.data();
     for (size_t i = 0; i < frames; ++i) {
-        interleaved_[2 * i] = left[i];
-        interleaved_[2 * i + 1] = right[i];
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
     }
-    if (sf_writef_float(sf_, interleaved_.get(), static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames)) {
-        error = "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
+    if (sf_writef_float(sf_, out, static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames)) {
+        error = sink_->failed != 0 ? failure(file_.finalPath(), sink_->failed)
+                                   : "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
         return false;
     }
     return true;
 }
 
-bool AudioWriter::commit(std::string& error) {
+bool AudioWriter::finish(std::string& error) {
     const int closed = sf_close(sf_);
     sf_ = nullptr;
+    const bool flushed = sink_->flush();
+    if (sink_->failed != 0 || !flushed) {
+        error = failure(file_.finalPath(), sink_->failed);
+        return false;
+    }
     if (closed != 0) {
         error = "cannot write " + file_.finalPath() + ": " + sf_error_number(closed);
         return false;
     }
-    return file_.commit(error);
+    return file_.close(error);
 }
 
 bool writeTextFile(TemporaryFile& file, const std::string& finalPath, const std::string& text, std::string& error) {
     if (!file.create(finalPath, error)) return false;
-    FILE* stream = fdopen(file.release(), "w");
-    if (stream == nullptr) {
-        error = "cannot write " + finalPath + ": " + std::strerror(errno);
-        return false;
+    size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(file.descriptor(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = failure(finalPath, n < 0 ? errno : ENOSPC);
+            return false;
+        }
+        done += static_cast<size_t>(n);
     }
-    const bool written = std::fwrite(text.data(), 1, text.size(), stream) == text.size();
-    if (std::fclose(stream) != 0 || !written) {
-        error = "cannot write " + finalPath + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    return file.close(error);
 }
 
 }  // namespace tools

@@ -1,12 +1,16 @@
 // Files a render writes: each under a temporary name beside its final one,
 // created exclusively (nothing already in a shared folder can redirect the
-// write), moved to its final name only when the whole render succeeded,
-// and removed otherwise. Every error names the final path.
+// write) and guarded against signals, then committed all together: every
+// file a final name would replace is moved aside first, every temporary
+// file renamed into place, and only then are the set-aside files dropped;
+// when any step fails, everything is put back as it was. Every error names
+// the final path.
 #pragma once
 
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef struct sf_private_tag SNDFILE;
 
@@ -19,41 +23,58 @@ public:
     TemporaryFile(const TemporaryFile&) = delete;
     TemporaryFile& operator=(const TemporaryFile&) = delete;
 
-    // Creates the temporary file for finalPath. False with a reason.
+    // [main thread] Creates the temporary file for finalPath. False with a
+    // reason.
     bool create(const std::string& finalPath, std::string& error);
-    // The open descriptor; handing it on (to libsndfile, to a stream) gives
-    // up the ownership of it, not of the file.
-    int release();
-    // Moves the file to its final name. False with a reason.
-    bool commit(std::string& error);
-    // Removes the file from its final name again (when a later file of the
-    // same render could not be moved to its own).
-    void withdraw();
+    // The open descriptor (owned by this object until it is destroyed).
+    int descriptor() const { return fd_; }
+    // Closes the descriptor, reporting a failed close. False with a reason.
+    bool close(std::string& error);
     const std::string& finalPath() const { return final_; }
+    const std::string& temporaryPath() const { return temporary_; }
 
 private:
+    friend bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error);
     std::string temporary_, final_;
     int fd_ = -1;
+    int guard_ = -1;
     bool committed_ = false;
 };
 
-// A stereo audio file written block by block.
+// [main thread] Moves every file to its final name, or none: see above.
+// The files must be closed. False with a reason naming the file at fault.
+bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error);
+
+// A stereo audio file written through libsndfile into a buffer that goes to
+// the file in large writes.
 class AudioWriter {
 public:
+    AudioWriter();
     ~AudioWriter();
-    // format: a libsndfile format word. False with a reason.
+    AudioWriter(const AudioWriter&) = delete;
+    AudioWriter& operator=(const AudioWriter&) = delete;
+
+    // [main thread] format: a libsndfile format word. False with a reason.
     bool open(const std::string& finalPath, int format, int sampleRate, std::string& error);
+    // [any one thread at a time] The next frames of both sides.
     bool write(const float* left, const float* right, size_t frames, std::string& error);
-    // Closes the file and moves it to its final name.
-    bool commit(std::string& error);
-    void withdraw() { file_.withdraw(); }
+    // [the writing thread] Completes the file (header, buffered bytes) and
+    // closes it, ready for commitFiles.
+    bool finish(std::string& error);
+    TemporaryFile& file() { return file_; }
+
+    // The buffered descriptor libsndfile writes through (for its callbacks).
+    struct Sink;
 
 private:
     TemporaryFile file_;
+    std::unique_ptr<Sink> sink_;
     SNDFILE* sf_ = nullptr;
-    std::unique_ptr<float[]> interleaved_;
-    size_t capacity_ = 0;
+    std::vector<float> interleaved_;
 };
+
+// The size of the writes an AudioWriter makes (but for its last).
+constexpr size_t kWriteChunkBytes = 256 * 1024;
 
 // A text file (a plot, a report) written whole. False with a reason.
 bool writeTextFile(TemporaryFile& file, const std::string& finalPath, const std::string& text, std::string& error);

@@ -1,6 +1,5 @@
 #include "render.h"
 
-#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -11,12 +10,20 @@
 #include <filesystem>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <thread>
 
+#include "engine/tables.h"
 #include "host/vst_host.h"
+#include "interrupts.h"
+#include "json_text.h"
+#include "measure.h"
 #include "output_files.h"
+#include "output_names.h"
+#include "output_pipeline.h"
 #include "parameters.h"
 #include "plural.h"
 #include "report.h"
+#include "write_plan.h"
 
 namespace fs = std::filesystem;
 
@@ -24,41 +31,95 @@ namespace tools {
 
 namespace {
 
-struct OutputPair {
-    std::string name;
-    int left, right;  // output pin indices
-    std::string path;
-    std::unique_ptr<AudioWriter> writer;
-    std::unique_ptr<OutputMeter> meter;
+// The most events tarnvale-host hands an effect in one call: what
+// Tarnvale's queue holds.
+constexpr size_t kEventsPerCall = static_cast<size_t>(tarnvale::kMaxQueuedEvents);
+// Frames the render hands the workers at a time (a whole number of blocks).
+constexpr int kChunkFrames = 8192;
+
+// The work on one output, each piece a task of its own.
+class WriteTask : public OutputTask {
+public:
+    explicit WriteTask(const OutputPair& p) : OutputTask(p.left, p.right, 2) {}
+    bool consume(const float* l, const float* r, size_t n, std::string& error) override { return writer.write(l, r, n, error); }
+    bool finish(std::string& error) override { return writer.finish(error); }
+    AudioWriter writer;
+};
+class LevelTask : public OutputTask {
+public:
+    LevelTask(const OutputPair& p, int64_t total, bool clips) : OutputTask(p.left, p.right, 3), meter(total, clips) {}
+    bool consume(const float* l, const float* r, size_t n, std::string&) override {
+        meter.add(l, r, n);
+        return true;
+    }
+    bool finish(std::string&) override {
+        meter.finish();
+        return true;
+    }
+    LevelMeter meter;
+};
+class LoudnessTask : public OutputTask {
+public:
+    LoudnessTask(const OutputPair& p, int rate) : OutputTask(p.left, p.right, 4), meter(rate) {}
+    bool consume(const float* l, const float* r, size_t n, std::string&) override {
+        meter.add(l, r, n);
+        return true;
+    }
+    bool finish(std::string&) override { return true; }
+    LoudnessMeter meter;
 };
 
-bool isTarnvale(const AEffect* e) {
-    return e->uniqueID == fourCharCode('1', '8', '6', '5') && e->numInputs == 32 && e->numOutputs == 38;
-}
+struct Output {
+    OutputPair pair;
+    std::string path;
+    std::unique_ptr<WriteTask> write;
+    std::unique_ptr<LevelTask> levels;
+    std::unique_ptr<LoudnessTask> loudness;
+};
 
-// The files to write: Tarnvale's buses and the channels that had input (or
-// all of them); for other effects every output pair in order.
-std::vector<OutputPair> outputPairs(const AEffect* e, const std::vector<RenderInput>& inputs, bool all) {
-    std::vector<OutputPair> pairs;
-    char name[24];
-    if (isTarnvale(e)) {
-        pairs.push_back({"main", 0, 1, {}, {}, {}});
-        pairs.push_back({"send1", 2, 3, {}, {}, {}});
-        pairs.push_back({"send2", 4, 5, {}, {}, {}});
-        for (int c = 1; c <= 16; ++c) {
-            const bool fed = std::any_of(inputs.begin(), inputs.end(), [&](const auto& s) { return s.channel == c; });
-            if (!fed && !all) continue;
-            std::snprintf(name, sizeof name, "ch%02d", c);
-            pairs.push_back({name, 6 + 2 * (c - 1), 7 + 2 * (c - 1), {}, {}, {}});
-        }
-        return pairs;
+// A MIDI event and the frame it takes effect: Tarnvale applies one event
+// per frame, so an event due on the frame of an earlier one applies on the
+// next free frame. Handing each event over no later than that frame keeps
+// the effect's queue from ever holding more than one call's events.
+struct ScheduledMidi {
+    int64_t frame, applies;
+    uint8_t bytes[3];
+};
+
+struct AutomationSummary {
+    VstInt32 index;
+    size_t changes;
+    float value;
+    std::string name, shown;  // the parameter's name, and its text at the end
+};
+
+// Everything one render holds, stage to stage. Members go in reverse
+// order: the workers before their tasks, the effect before its module.
+struct Session {
+    explicit Session(RenderPlan& p, std::ostream& text, std::ostream& e) : plan(p), out(text), err(e) {}
+    RenderPlan& plan;
+    std::ostream& out;
+    std::ostream& err;
+    std::string error;
+    std::unique_ptr<vsthost::Module> module;
+    vsthost::Host host;
+    std::unique_ptr<vsthost::Plugin> plugin;
+    std::vector<nlohmann::json> settings;
+    int64_t total = 0;
+    WriteTargets targets;
+    FolderLocks locks;
+    std::vector<Output> outputs;
+    std::unique_ptr<OutputPipeline> pipeline;
+    std::vector<uint64_t> inputNonFinite;
+    std::vector<int64_t> midiMarks;  // frames of control changes that moved a parameter
+    std::vector<AutomationSummary> automation;
+    std::vector<OutputReport> reports;
+
+    int fail(int code) {
+        err << "tarnvale-host: " << error << '\n';
+        return code;
     }
-    for (int k = 0; k < e->numOutputs; k += 2) {
-        std::snprintf(name, sizeof name, "out%02d", k / 2 + 1);
-        pairs.push_back({name, k, std::min(k + 1, e->numOutputs - 1), {}, {}, {}});
-    }
-    return pairs;
-}
+};
 
 class Progress {
 public:
@@ -82,18 +143,199 @@ private:
     int last_ = -1;
 };
 
-bool prepareOutputFolder(const std::string& dir, std::string& error) {
-    std::error_code ec;
-    fs::create_directories(dir, ec);
-    if (ec || !fs::is_directory(dir)) {
-        error = "cannot create output folder " + dir + (ec ? ": " + ec.message() : "");
-        return false;
+// Plan: the effect loaded and set, the outputs named, every file to be
+// written checked against every file read, the folders made and locked.
+int planRender(Session& s) {
+    RenderPlan& plan = s.plan;
+    s.module = vsthost::Module::load(plan.pluginPath, s.error);
+    if (!s.module) return s.fail(kExitPlugin);
+    s.out << "plug-in: " << plan.pluginPath << '\n';
+    s.host.sampleRate = plan.sampleRate;
+    s.host.blockSize = plan.blockSize;
+    s.plugin = vsthost::Plugin::create(*s.module, s.host, s.error);
+    if (!s.plugin) return s.fail(kExitPlugin);
+    AEffect* e = s.plugin->effect();
+    if ((e->flags & effFlagsCanReplacing) == 0 || e->processReplacing == nullptr) {
+        s.error = plan.pluginPath + " does not offer replacing processing";
+        return s.fail(kExitPlugin);
     }
-    if (access(dir.c_str(), W_OK) != 0) {
-        error = "output folder " + dir + " is not writable";
-        return false;
+    std::vector<int> fed;
+    for (const auto& in : plan.inputs) {
+        if (in.channel < 1 || in.channel > e->numInputs / 2) {
+            s.error = "channel " + std::to_string(in.channel) + " is outside 1.." + std::to_string(e->numInputs / 2);
+            return s.fail(kExitUsage);
+        }
+        fed.push_back(in.channel);
     }
-    return true;
+    for (const auto& assignment : plan.settings) {
+        ParameterSetting setting;
+        if (!resolveSetting(*s.plugin, assignment, setting, s.error)) return s.fail(kExitUsage);
+        s.plugin->setParameter(setting.index, setting.value);
+        const std::string shown = describeParameter(*s.plugin, setting.index);
+        s.out << "set " << describeSetting(*s.plugin, setting) << '\n';
+        s.settings.push_back({{"parameter", jsonText(s.plugin->parameterName(setting.index))},
+                              {"index", setting.index},
+                              {"value", setting.value},
+                              {"shown", jsonText(shown)}});
+    }
+    int64_t longest = 0;
+    for (const auto& in : plan.inputs) longest = std::max(longest, in.source->frames());
+    s.total = longest + static_cast<int64_t>(std::llround(plan.tailSeconds * plan.sampleRate));
+    if (static_cast<double>(s.total) > kMaxRenderSeconds * plan.sampleRate) {
+        s.error = "the render would last " + std::to_string(s.total / plan.sampleRate / 3600) +
+                  " hours; tarnvale-host renders at most 24";
+        return s.fail(kExitUsage);
+    }
+    std::vector<OutputPair> chosen;
+    if (!selectOutputs(outputPairs(*s.plugin), plan.outputs, plan.allOutputs, fed, chosen, s.error))
+        return s.fail(kExitUsage);
+
+    std::vector<RolePath> reads{{"the module", plan.pluginPath}};
+    for (const auto& in : plan.inputs)
+        if (!in.file.empty()) reads.push_back({"the input of channel " + std::to_string(in.channel), in.file});
+    if (!plan.midiFile.empty()) reads.push_back({"the MIDI file", plan.midiFile});
+    s.targets.outDir = plan.outDir;
+    for (const auto& pair : chosen) {
+        const std::string path = (fs::path(plan.outDir) / (pair.name + "." + extensionFor(plan.format))).string();
+        s.outputs.push_back({pair, path, nullptr, nullptr, nullptr});
+        s.targets.files.push_back({"the output " + pair.name, path});
+    }
+    if (!plan.plotPath.empty()) s.targets.files.push_back({"--plot", plan.plotPath});
+    if (!plan.reportPath.empty() && plan.reportPath != "-") s.targets.files.push_back({"--report", plan.reportPath});
+    if (const int code = checkWrites(reads, s.targets, s.error)) return s.fail(code);
+    if (const int code = s.locks.take(s.targets, s.error)) return s.fail(code);
+    return 0;
+}
+
+// Open: each output's temporary file and meters, and the workers.
+int openRender(Session& s) {
+    const RenderPlan& plan = s.plan;
+    std::vector<OutputTask*> tasks;
+    for (auto& o : s.outputs) {
+        o.write = std::make_unique<WriteTask>(o.pair);
+        if (!o.write->writer.open(o.path, plan.format, plan.sampleRate, s.error)) return s.fail(kExitOutput);
+        o.levels = std::make_unique<LevelTask>(o.pair, s.total, formatClips(plan.format));
+        o.loudness = std::make_unique<LoudnessTask>(o.pair, plan.sampleRate);
+        tasks.insert(tasks.end(), {o.write.get(), o.levels.get(), o.loudness.get()});
+    }
+    const int jobs = plan.jobs > 0 ? plan.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    const int chunk = std::max(1, kChunkFrames / plan.blockSize) * plan.blockSize;
+    s.pipeline = std::make_unique<OutputPipeline>(s.plugin->effect()->numOutputs, static_cast<size_t>(chunk), jobs, tasks);
+    return 0;
+}
+
+std::vector<ScheduledMidi> scheduleMidi(const std::vector<TimedMidi>& events) {
+    std::vector<ScheduledMidi> scheduled;
+    int64_t free = 0;  // the first frame no earlier event takes
+    for (const auto& m : events) {
+        const int64_t applies = std::max(m.frame, free);
+        scheduled.push_back({m.frame, applies, {m.bytes[0], m.bytes[1], m.bytes[2]}});
+        free = applies + 1;
+    }
+    return scheduled;
+}
+
+// One block through the effect: split wherever more events apply in it
+// than one call may carry, each event handed over by the frame it applies.
+void processBlock(Session& s, int64_t start, int frames, float** in, float** out,
+                  const std::vector<ScheduledMidi>& events, size_t& next) {
+    const AEffect* e = s.plugin->effect();
+    std::vector<float*> inAt(in, in + e->numInputs), outAt(out, out + e->numOutputs);
+    int done = 0;
+    while (done < frames) {
+        const int64_t at = start + done;
+        size_t last = next;
+        while (last < events.size() && events[last].applies < start + frames) ++last;
+        int call = frames - done;
+        if (last - next > kEventsPerCall) {
+            last = next + kEventsPerCall;
+            call = static_cast<int>(events[last].applies - at);
+        }
+        vsthost::EventList list;
+        std::vector<int64_t> controls;
+        for (size_t k = next; k < last; ++k) {
+            const ScheduledMidi& m = events[k];
+            list.midi(static_cast<VstInt32>(std::max(m.frame, at) - at), m.bytes[0], m.bytes[1], m.bytes[2]);
+            if ((m.bytes[0] & 0xF0) == 0xB0) controls.push_back(m.applies);
+        }
+        next = last;
+        const size_t before = s.host.countOf(audioMasterAutomate);
+        if (list.size() > 0) s.plugin->processEvents(list);
+        for (int c = 0; c < e->numInputs; ++c) inAt[static_cast<size_t>(c)] = in[c] + done;
+        for (int c = 0; c < e->numOutputs; ++c) outAt[static_cast<size_t>(c)] = out[c] + done;
+        s.plugin->processReplacing(inAt.data(), outAt.data(), call);
+        if (s.host.countOf(audioMasterAutomate) > before)
+            s.midiMarks.insert(s.midiMarks.end(), controls.begin(), controls.end());
+        done += call;
+    }
+}
+
+// Render: chunk by chunk, the inputs read, every block through the effect
+// into a slot of the queue, the slot handed to the workers.
+int renderBlocks(Session& s) {
+    RenderPlan& plan = s.plan;
+    const AEffect* e = s.plugin->effect();
+    const int block = plan.blockSize;
+    const int chunk = std::max(1, kChunkFrames / block) * block;
+    s.plugin->start(static_cast<float>(plan.sampleRate), block);
+    s.host.clearCalls();
+    std::vector<float> inputs(static_cast<size_t>(e->numInputs) * static_cast<size_t>(chunk), 0.0f);
+    std::vector<float*> in;
+    for (int c = 0; c < e->numInputs; ++c) in.push_back(inputs.data() + static_cast<size_t>(c) * static_cast<size_t>(chunk));
+    const auto events = scheduleMidi(plan.events);
+    s.inputNonFinite.assign(plan.inputs.size(), 0);
+    size_t next = 0;
+    Progress progress(isatty(fileno(stderr)) != 0 && s.total > plan.sampleRate);
+    for (int64_t start = 0; start < s.total; start += chunk) {
+        const int n = static_cast<int>(std::min<int64_t>(chunk, s.total - start));
+        float** out = s.pipeline->acquire();
+        if (out == nullptr) break;  // a worker failed; finish() says why
+        for (size_t k = 0; k < plan.inputs.size(); ++k) {
+            const auto c = static_cast<size_t>(plan.inputs[k].channel - 1);
+            if (!plan.inputs[k].source->read(in[2 * c], in[2 * c + 1], static_cast<size_t>(n), s.error))
+                return s.fail(kExitUsage);
+            s.inputNonFinite[k] += countNonFinite(in[2 * c], static_cast<size_t>(n)) +
+                                   countNonFinite(in[2 * c + 1], static_cast<size_t>(n));
+        }
+        for (int at = 0; at < n; at += block) {
+            std::vector<float*> inAt(in), outAt(out, out + e->numOutputs);
+            for (auto& p : inAt) p += at;
+            for (auto& p : outAt) p += at;
+            processBlock(s, start + at, std::min(block, n - at), inAt.data(), outAt.data(), events, next);
+        }
+        s.pipeline->publish(static_cast<size_t>(n));
+        progress.update(static_cast<double>(start + n) / static_cast<double>(s.total));
+    }
+    std::map<VstInt32, std::pair<size_t, float>> perParameter;
+    for (const auto& call : s.host.callsWith(audioMasterAutomate)) {
+        auto& entry = perParameter[call.index];
+        ++entry.first;
+        entry.second = call.opt;
+    }
+    for (const auto& [index, entry] : perParameter) {
+        const std::string name = s.plugin->parameterName(index);
+        s.automation.push_back({index, entry.first, entry.second, name,
+                                describeParameter(*s.plugin, index).substr(name.size() + 3)});
+    }
+    return 0;
+}
+
+// Measure: the workers done, each output's figures gathered.
+int measureOutputs(Session& s) {
+    if (!s.pipeline->finish(s.error)) return s.fail(kExitOutput);
+    auto db = [](double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : -INFINITY; };
+    for (const auto& o : s.outputs) {
+        const LevelMeter& m = o.levels->meter;
+        OutputReport r;
+        r.name = o.pair.name;
+        r.file = o.path;
+        r.levels = {db(m.peak()), db(m.rms()), o.loudness->meter.lufs(), o.loudness->meter.lra(),
+                    db(m.truePeak()), m.clipped(), m.nonFinite()};
+        r.columns[0] = m.columnPeaks(0);
+        r.columns[1] = m.columnPeaks(1);
+        s.reports.push_back(std::move(r));
+    }
+    return 0;
 }
 
 // A figure for JSON, to what the measurement resolves: loudness, from a
@@ -107,201 +349,111 @@ nlohmann::json finite(double v, int decimals = 2) {
     return nlohmann::json(rounded == 0.0 ? 0.0 : rounded);  // no "-0.0"
 }
 
-struct AutomationSummary {
-    VstInt32 index;
-    size_t changes;
-    float value;
-};
-
-std::string reportJson(const RenderPlan& plan, int64_t frames, const std::vector<nlohmann::json>& settings,
-                       const std::vector<AutomationSummary>& automation, vsthost::Plugin& plugin,
-                       const std::vector<OutputReport>& outputs) {
+std::string reportJson(Session& s) {
     using nlohmann::json;
+    const RenderPlan& plan = s.plan;
     json report;
-    report["plugin"] = plan.pluginPath;
+    report["plugin"] = jsonText(plan.pluginPath);
     report["rate"] = plan.sampleRate;
-    report["frames"] = frames;
-    report["seconds"] = static_cast<double>(frames) / plan.sampleRate;
+    report["frames"] = s.total;
+    report["seconds"] = static_cast<double>(s.total) / plan.sampleRate;
     report["block"] = plan.blockSize;
     report["tail_seconds"] = plan.tailSeconds;
     report["format"] = containerName(plan.format);
     report["sample_format"] = sampleFormatName(plan.format);
-    report["settings"] = settings;
+    report["settings"] = s.settings;
     json inputs = json::array();
-    for (const auto& in : plan.inputs)
-        inputs.push_back({{"channel", in.channel}, {"file", in.file.empty() ? json(nullptr) : json(in.file)},
-                          {"rate", in.rate}, {"frames", in.source->frames()}, {"converted", in.converted}});
-    for (size_t k = 0; k < plan.inputs.size(); ++k)  // a generated source says what it is
-        if (plan.inputs[k].file.empty()) inputs[k]["generated"] = plan.inputs[k].generated;
+    for (size_t k = 0; k < plan.inputs.size(); ++k) {
+        const auto& in = plan.inputs[k];
+        inputs.push_back({{"channel", in.channel}, {"file", in.file.empty() ? json(nullptr) : json(jsonText(in.file))},
+                          {"rate", in.rate}, {"frames", in.source->frames()}, {"converted", in.converted},
+                          {"non_finite", s.inputNonFinite[k]}});
+        if (in.file.empty()) inputs[k]["generated"] = in.generated;  // a generated source says what it is
+    }
     report["inputs"] = inputs;
-    report["midi"] = {{"file", plan.midiFile}, {"events", plan.events.size()}};
+    report["midi"] = {{"file", jsonText(plan.midiFile)}, {"events", plan.events.size()}};
     json moves = json::array();
-    for (const auto& a : automation)
-        moves.push_back({{"parameter", plugin.parameterName(a.index)}, {"index", a.index}, {"changes", a.changes},
-                         {"final_value", a.value}});
+    for (const auto& a : s.automation)
+        moves.push_back({{"parameter", jsonText(a.name)}, {"index", a.index},
+                         {"changes", a.changes}, {"final_value", a.value}});
     report["automation"] = moves;
     json outs = json::array();
-    for (const auto& o : outputs)
+    for (const auto& o : s.reports)
         outs.push_back({{"name", o.name},
-                        {"file", o.file},
+                        {"file", jsonText(o.file)},
                         {"peak_dbfs", finite(o.levels.peakDb)},
                         {"rms_dbfs", finite(o.levels.rmsDb)},
                         {"lufs", finite(o.levels.lufs, 1)},
                         {"lra", finite(o.levels.lra, 1)},
                         {"true_peak_dbtp", finite(o.levels.truePeakDb)},
-                        {"clipped", o.levels.clipped}});
+                        {"clipped", o.levels.clipped},
+                        {"non_finite", o.levels.nonFinite}});
     report["outputs"] = outs;
     return report.dump(2) + "\n";
 }
 
+// Commit: the plot and the report written, then every file moved to its
+// final name, or none.
+int commitRender(Session& s, std::string& reportText) {
+    const RenderPlan& plan = s.plan;
+    if (!plan.reportPath.empty()) reportText = reportJson(s);
+    std::vector<TemporaryFile*> files;
+    for (auto& o : s.outputs) files.push_back(&o.write->writer.file());
+    TemporaryFile plot, report;
+    if (!plan.plotPath.empty()) {
+        if (!writeTextFile(plot, plan.plotPath, levelPlotSvg(s.reports, plan.sampleRate, s.total, s.midiMarks), s.error))
+            return s.fail(kExitOutput);
+        files.push_back(&plot);
+    }
+    if (!plan.reportPath.empty() && plan.reportPath != "-") {
+        if (!writeTextFile(report, plan.reportPath, reportText, s.error)) return s.fail(kExitOutput);
+        files.push_back(&report);
+    }
+    if (!commitFiles(files, s.error)) return s.fail(kExitOutput);
+    s.locks.keep();
+    return 0;
+}
+
+void printSummary(Session& s) {
+    const RenderPlan& plan = s.plan;
+    if (!plan.events.empty() || !s.automation.empty()) {
+        size_t changes = 0;
+        for (const auto& a : s.automation) changes += a.changes;
+        s.out << counted(plan.events.size(), "MIDI event", "MIDI events") << " played; the effect reported "
+              << counted(changes, "automation change", "automation changes") << '\n';
+        for (const auto& a : s.automation)
+            s.out << "  " << a.name << ": " << counted(a.changes, "change", "changes") << ", ending at " << a.shown << '\n';
+    }
+    for (size_t k = 0; k < plan.inputs.size(); ++k)
+        if (s.inputNonFinite[k] > 0)
+            s.err << "tarnvale-host: warning: channel " << plan.inputs[k].channel << " ("
+                  << (plan.inputs[k].file.empty() ? "generated" : plan.inputs[k].file) << ") has "
+                  << counted(s.inputNonFinite[k], "sample that is", "samples that are") << " not a finite number (NaN or infinite)\n";
+    for (const auto& r : s.reports)
+        if (r.levels.nonFinite > 0)
+            s.err << "tarnvale-host: warning: output " << r.name << " has "
+                  << counted(r.levels.nonFinite, "sample that is", "samples that are")
+                  << " not a finite number, measured as full scale\n";
+    s.out << "wrote " << counted(s.outputs.size(), "file", "files") << " to " << plan.outDir << " (" << s.total << " frames at " << plan.sampleRate << " Hz, "
+          << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
+    printLevelTable(s.reports, s.out);
+    if (!plan.plotPath.empty()) s.out << "level plot: " << plan.plotPath << '\n';
+    if (!plan.reportPath.empty() && plan.reportPath != "-") s.out << "report: " << plan.reportPath << '\n';
+}
+
 }  // namespace
 
-int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err) {
-    std::string error;
-    auto fail = [&](int code) {
-        err << "tarnvale-host: " << error << '\n';
-        return code;
-    };
-    auto module = vsthost::Module::load(plan.pluginPath, error);
-    if (!module) return fail(kExitPlugin);
-    out << "plug-in: " << plan.pluginPath << '\n';
-    vsthost::Host host;
-    host.sampleRate = plan.sampleRate;
-    host.blockSize = plan.blockSize;
-    auto plugin = vsthost::Plugin::create(*module, host, error);
-    if (!plugin) return fail(kExitPlugin);
-    AEffect* e = plugin->effect();
-    if ((e->flags & effFlagsCanReplacing) == 0 || e->processReplacing == nullptr) {
-        error = plan.pluginPath + " does not offer replacing processing";
-        return fail(kExitPlugin);
-    }
-    const int channels = e->numInputs / 2;
-    for (const auto& s : plan.inputs)
-        if (s.channel < 1 || s.channel > channels) {
-            error = "channel " + std::to_string(s.channel) + " is outside 1.." + std::to_string(channels);
-            return fail(kExitUsage);
-        }
-
-    std::vector<nlohmann::json> settings;
-    for (const auto& assignment : plan.settings) {
-        ParameterSetting setting;
-        if (!resolveSetting(*plugin, assignment, setting, error)) return fail(kExitUsage);
-        plugin->setParameter(setting.index, setting.value);
-        out << "set " << describeSetting(*plugin, setting) << '\n';
-        settings.push_back({{"parameter", plugin->parameterName(setting.index)},
-                            {"index", setting.index},
-                            {"value", setting.value},
-                            {"shown", describeParameter(*plugin, setting.index)}});
-    }
-
-    int64_t longest = 0;
-    for (const auto& s : plan.inputs) longest = std::max(longest, s.source->frames());
-    const auto tail = static_cast<int64_t>(std::llround(plan.tailSeconds * plan.sampleRate));
-    const int64_t total = longest + tail;
-    if (static_cast<double>(total) > kMaxRenderSeconds * plan.sampleRate) {
-        error = "the render would last " + std::to_string(total / plan.sampleRate / 3600) +
-                " hours; tarnvale-host renders at most 24";
-        return fail(kExitUsage);
-    }
-    if (!prepareOutputFolder(plan.outDir, error)) return fail(kExitOutput);
-
-    auto pairs = outputPairs(e, plan.inputs, plan.allOutputs);
-    for (auto& p : pairs) {
-        p.path = (fs::path(plan.outDir) / (p.name + "." + extensionFor(plan.format))).string();
-        p.writer = std::make_unique<AudioWriter>();
-        if (!p.writer->open(p.path, plan.format, plan.sampleRate, error)) return fail(kExitOutput);
-        p.meter = std::make_unique<OutputMeter>(plan.sampleRate, total, formatClips(plan.format));
-    }
-
-    const int block = plan.blockSize;
-    plugin->start(static_cast<float>(plan.sampleRate), block);
-    host.clearCalls();
-    // One block of every input and output; only these are in memory.
-    std::vector<std::vector<float>> inBlock(static_cast<size_t>(e->numInputs), std::vector<float>(static_cast<size_t>(block)));
-    std::vector<std::vector<float>> outBlock(static_cast<size_t>(e->numOutputs), std::vector<float>(static_cast<size_t>(block)));
-    std::vector<float*> inPointers, outPointers;
-    for (auto& v : inBlock) inPointers.push_back(v.data());
-    for (auto& v : outBlock) outPointers.push_back(v.data());
-    std::vector<int64_t> midiMarks;  // frames of control changes that moved a parameter
-
-    Progress progress(isatty(fileno(stderr)) != 0 && total > plan.sampleRate);
-    size_t nextEvent = 0;
-    for (int64_t start = 0; start < total; start += block) {
-        const auto n = static_cast<VstInt32>(std::min<int64_t>(block, total - start));
-        for (const auto& s : plan.inputs) {
-            const auto c = static_cast<size_t>(s.channel - 1);
-            if (!s.source->read(inBlock[2 * c].data(), inBlock[2 * c + 1].data(), static_cast<size_t>(n), error))
-                return fail(kExitUsage);
-        }
-        vsthost::EventList events;
-        std::vector<int64_t> controls;
-        while (nextEvent < plan.events.size() && plan.events[nextEvent].frame < start + n) {
-            const TimedMidi& m = plan.events[nextEvent++];
-            const auto delta = static_cast<VstInt32>(std::max<int64_t>(0, m.frame - start));
-            events.midi(delta, m.bytes[0], m.bytes[1], m.bytes[2]);
-            if ((m.bytes[0] & 0xF0) == 0xB0) controls.push_back(start + delta);
-        }
-        const size_t before = host.countOf(audioMasterAutomate);
-        if (events.size() > 0) plugin->processEvents(events);
-        plugin->processReplacing(inPointers.data(), outPointers.data(), n);
-        if (host.countOf(audioMasterAutomate) > before) midiMarks.insert(midiMarks.end(), controls.begin(), controls.end());
-        for (auto& p : pairs) {
-            const float* left = outBlock[static_cast<size_t>(p.left)].data();
-            const float* right = outBlock[static_cast<size_t>(p.right)].data();
-            if (!p.writer->write(left, right, static_cast<size_t>(n), error)) return fail(kExitOutput);
-            p.meter->add(left, right, static_cast<size_t>(n));
-        }
-        progress.update(static_cast<double>(start + n) / static_cast<double>(total));
-    }
-
-    const auto automation = host.callsWith(audioMasterAutomate);
-    std::vector<AutomationSummary> moved;
-    if (!plan.events.empty() || !automation.empty()) {
-        std::map<VstInt32, std::pair<size_t, float>> perParameter;
-        for (const auto& call : automation) {
-            auto& entry = perParameter[call.index];
-            ++entry.first;
-            entry.second = call.opt;
-        }
-        out << counted(plan.events.size(), "MIDI event", "MIDI events") << " played; the effect reported "
-            << counted(automation.size(), "automation change", "automation changes") << '\n';
-        for (const auto& [index, entry] : perParameter) {
-            moved.push_back({index, entry.first, entry.second});
-            const std::string name = plugin->parameterName(index);
-            out << "  " << name << ": " << counted(entry.first, "change", "changes") << ", ending at "
-                << describeParameter(*plugin, index).substr(name.size() + 3) << '\n';
-        }
-    }
-
-    // Every file is complete before any appears under its final name.
-    std::vector<OutputReport> reports;
-    for (auto& p : pairs) reports.push_back({p.name, p.path, p.meter->result(), p.meter.get()});
-    TemporaryFile plot, report;
-    if (!plan.plotPath.empty() &&
-        !writeTextFile(plot, plan.plotPath, levelPlotSvg(reports, plan.sampleRate, total, midiMarks), error))
-        return fail(kExitOutput);
-    if (!plan.reportPath.empty() &&
-        !writeTextFile(report, plan.reportPath, reportJson(plan, total, settings, moved, *plugin, reports), error))
-        return fail(kExitOutput);
-    plugin->close();
-    // All files appear, or none: a failed move takes back those moved before it.
-    bool moved_all = true;
-    size_t done = 0;
-    for (; done < pairs.size() && moved_all; ++done) moved_all = pairs[done].writer->commit(error);
-    if (moved_all && !plan.plotPath.empty()) moved_all = plot.commit(error);
-    if (moved_all && !plan.reportPath.empty()) moved_all = report.commit(error);
-    if (!moved_all) {
-        for (size_t k = 0; k < done; ++k) pairs[k].writer->withdraw();
-        plot.withdraw();
-        report.withdraw();
-        return fail(kExitOutput);
-    }
-
-    out << "wrote " << counted(pairs.size(), "file", "files") << " to " << plan.outDir << " (" << total << " frames at " << plan.sampleRate
-        << " Hz, " << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
-    printLevelTable(reports, out);
-    if (!plan.plotPath.empty()) out << "level plot: " << plan.plotPath << '\n';
-    if (!plan.reportPath.empty()) out << "report: " << plan.reportPath << '\n';
+int render(RenderPlan& plan, std::ostream& out, std::ostream& err) {
+    installInterruptHandlers();
+    const bool reportOut = plan.reportPath == "-";
+    Session s(plan, reportOut ? err : out, err);
+    std::string reportText;
+    for (auto stage : {planRender, openRender, renderBlocks, measureOutputs})
+        if (const int code = stage(s)) return code;
+    s.plugin->close();
+    if (const int code = commitRender(s, reportText)) return code;
+    printSummary(s);
+    if (reportOut) out << reportText << std::flush;
     return 0;
 }
 
@@ -349,6 +501,10 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         error = "--rate must be " + std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
         return fail(kExitUsage);
     }
+    if (options.jobs < 0 || options.jobs > kMaxJobs) {
+        error = "--jobs must be 1 to " + std::to_string(kMaxJobs);
+        return fail(kExitUsage);
+    }
     if (options.inputs.empty()) {
         error = "render needs at least one --in N=FILE";
         return fail(kExitUsage);
@@ -359,6 +515,8 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     plan.blockSize = options.blockSize;
     plan.tailSeconds = options.tailSeconds;
     plan.allOutputs = options.allOutputs;
+    plan.outputs = options.outputs;
+    plan.jobs = options.jobs;
     plan.settings = options.settings;
     plan.outDir = options.outDir;
     plan.plotPath = options.plotPath;
@@ -375,6 +533,11 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
         }
         auto source = FileSource::open(path, error);
         if (!source) return fail(kExitUsage);
+        if (source->fileRate() < kMinRate || source->fileRate() > kMaxRate) {
+            error = path + " claims a sample rate of " + std::to_string(source->fileRate()) + " Hz; inputs must be " +
+                    std::to_string(kMinRate) + " to " + std::to_string(kMaxRate) + " Hz";
+            return fail(kExitUsage);
+        }
         if (plan.inputs.empty()) {
             plan.sampleRate = options.sampleRate != 0 ? options.sampleRate : source->fileRate();
             firstFormat = source->fileFormat();
@@ -394,11 +557,12 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     if (plan.format == 0) return fail(kExitUsage);
     if (!options.midiFile.empty() && !readMidiFile(options.midiFile, plan.sampleRate, plan.events, error))
         return fail(kExitUsage);
+    std::ostream& text = plan.reportPath == "-" ? err : out;
     for (const auto& in : plan.inputs)
         if (in.converted)
-            out << "channel " << in.channel << ": " << in.file << " converted from " << in.rate << " to "
-                << plan.sampleRate << " Hz\n";
-    return executePlan(plan, out, err);
+            text << "channel " << in.channel << ": " << in.file << " converted from " << in.rate << " to "
+                 << plan.sampleRate << " Hz\n";
+    return render(plan, out, err);
 }
 
 }  // namespace tools

@@ -1,7 +1,9 @@
-// Rendering audio through an effect offline, block by block: sources in,
-// one stereo file per output pair out, measured as they are written, with a
-// level table, an optional level plot and an optional JSON report. Memory
-// does not grow with the length of the render.
+// Rendering audio through an effect offline, in stages: plan (load the
+// effect, name the outputs, check every file to be written, lock the
+// folders), open (temporary files, meters, the worker threads), render
+// (blocks through the effect, fed to the workers through a bounded queue),
+// measure (the workers' figures) and commit (every file to its final name,
+// or none). Memory does not grow with the length of the render.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +24,7 @@ constexpr double kMaxTailSeconds = 3600.0;
 constexpr double kMaxRenderSeconds = 24.0 * 3600.0;
 constexpr int kMinRate = 1000;
 constexpr int kMaxRate = 768000;
+constexpr int kMaxJobs = 64;
 
 // One source feeding input pair `channel` (1-based).
 struct RenderInput {
@@ -40,20 +43,21 @@ struct RenderPlan {
     int format = 0;  // libsndfile format word of the written files
     int blockSize = 512;
     double tailSeconds = 0.0;
-    bool allOutputs = false;  // also channels that had no input
+    bool allOutputs = false;            // also channels that had no input
+    std::string outputs;                // --outputs; empty: main,sends,channels
+    int jobs = 0;                       // worker threads; 0: one per processor
     std::vector<std::string> settings;  // NAME=VALUE, applied before rendering
     std::vector<TimedMidi> events;      // played into the effect at their frames
     std::string midiFile;
     std::string outDir;
     std::string plotPath;    // empty: no plot
-    std::string reportPath;  // empty: no report
+    std::string reportPath;  // empty: no report; "-": standard output
 };
 
-// Loads the effect, applies the settings, renders block by block into
-// files under temporary names, renames them once all are complete, then
-// prints the level table. Returns the exit code; every failure is one line
-// on err.
-int executePlan(RenderPlan& plan, std::ostream& out, std::ostream& err);
+// [main thread] Runs every stage of the plan. Returns the exit code; every
+// failure is one line on err. With the report on standard output, what
+// would go to out goes to err.
+int render(RenderPlan& plan, std::ostream& out, std::ostream& err);
 
 // What the command line gives for `render`.
 struct RenderOptions {
@@ -66,14 +70,16 @@ struct RenderOptions {
     std::string sampleFormat;  // empty: the first input's samples
     double tailSeconds = 0.0;
     bool allOutputs = false;
+    std::string outputs;
+    int jobs = 0;
     std::vector<std::string> settings;
     std::string midiFile;
     std::string plotPath;
     std::string reportPath;
 };
 
-// Checks the options, opens the inputs and reads the MIDI file, then
-// executes the plan.
+// [main thread] Checks the options, opens the inputs and reads the MIDI
+// file, then renders the plan.
 int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace tools

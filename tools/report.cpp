@@ -55,64 +55,15 @@ std::string dbText(double db) {
     return text;
 }
 
-OutputMeter::OutputMeter(int sampleRate, int64_t totalFrames, bool clips) : total_(totalFrames), clips_(clips) {
-    // The histogram keeps the loudness state the same size for any length.
-    loudness_ = ebur128_init(2, static_cast<unsigned long>(sampleRate),
-                             EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_TRUE_PEAK | EBUR128_MODE_HISTOGRAM);
-    for (auto& p : peaks_) p.assign(kPlotColumns, 0.0f);
-}
-
-OutputMeter::~OutputMeter() {
-    if (loudness_ != nullptr) ebur128_destroy(&loudness_);
-}
-
-void OutputMeter::add(const float* left, const float* right, size_t n) {
-    interleaved_.resize(2 * n);
-    for (size_t i = 0; i < n; ++i) {
-        const float l = left[i], r = right[i];
-        interleaved_[2 * i] = l;
-        interleaved_[2 * i + 1] = r;
-        const double al = std::fabs(static_cast<double>(l)), ar = std::fabs(static_cast<double>(r));
-        peak_ = std::max({peak_, al, ar});
-        sumSquares_ += al * al + ar * ar;
-        if (clips_) clipped_ += (al >= 1.0) + (ar >= 1.0);
-        const auto column = static_cast<size_t>(total_ > 0 ? (seen_ + static_cast<int64_t>(i)) * kPlotColumns / total_ : 0);
-        if (column < kPlotColumns) {
-            peaks_[0][column] = std::max(peaks_[0][column], static_cast<float>(al));
-            peaks_[1][column] = std::max(peaks_[1][column], static_cast<float>(ar));
-        }
-    }
-    count_ += 2 * n;
-    seen_ += static_cast<int64_t>(n);
-    if (loudness_ != nullptr) ebur128_add_frames_float(loudness_, interleaved_.data(), n);
-}
-
-Measured OutputMeter::result() const {
-    Measured m{};
-    m.peakDb = toDb(peak_);
-    m.rmsDb = toDb(count_ > 0 ? std::sqrt(sumSquares_ / static_cast<double>(count_)) : 0.0);
-    m.clipped = clipped_;
-    m.lufs = m.lra = m.truePeakDb = std::nan("");
-    if (loudness_ != nullptr) {
-        double lufs = 0, lra = 0, left = 0, right = 0;
-        if (ebur128_loudness_global(loudness_, &lufs) == EBUR128_SUCCESS) m.lufs = lufs;
-        if (ebur128_loudness_range(loudness_, &lra) == EBUR128_SUCCESS) m.lra = lra;
-        if (ebur128_true_peak(loudness_, 0, &left) == EBUR128_SUCCESS &&
-            ebur128_true_peak(loudness_, 1, &right) == EBUR128_SUCCESS)
-            m.truePeakDb = toDb(std::max(left, right));
-    }
-    return m;
-}
-
 void printLevelTable(const std::vector<OutputReport>& outputs, std::ostream& out) {
     out << std::left << std::setw(8) << "output" << std::right << std::setw(11) << "peak dBFS" << std::setw(10)
         << "RMS dBFS" << std::setw(8) << "LUFS" << std::setw(8) << "LRA LU" << std::setw(11) << "true peak"
-        << std::setw(9) << "clipped" << '\n';
+        << std::setw(9) << "clipped" << std::setw(11) << "non-finite" << '\n';
     for (const auto& o : outputs) {
         const Measured& l = o.levels;
         out << std::left << std::setw(8) << o.name << std::right << std::setw(11) << dbText(l.peakDb) << std::setw(10)
             << dbText(l.rmsDb) << std::setw(8) << dbText(l.lufs) << std::setw(8) << dbText(l.lra) << std::setw(11)
-            << dbText(l.truePeakDb) << std::setw(9) << l.clipped << '\n';
+            << dbText(l.truePeakDb) << std::setw(9) << l.clipped << std::setw(11) << l.nonFinite << '\n';
     }
     out << "(true peak in dBTP; LUFS is the integrated loudness)\n";
 }
@@ -190,7 +141,7 @@ std::string levelPlotSvg(const std::vector<OutputReport>& outputs, int sampleRat
             svg << "<line x1=\"" << columnX(column + 0.5) << "\" y1=\"" << top << "\" x2=\"" << columnX(column + 0.5)
                 << "\" y2=\"" << bottom << "\" stroke=\"" << kMidiColour << "\" stroke-opacity=\"0.18\"/>\n";
         for (int side = 0; side < 2; ++side) {
-            const auto& peaks = o.meter->columnPeaks(side);
+            const auto& peaks = o.columns[side];
             svg << "<polyline fill=\"none\" stroke=\"" << kSideColour[side] << "\" stroke-width=\"1.1\" points=\"";
             for (int column = 0; column < kPlotColumns; ++column)
                 svg << columnX(column + 0.5) << ',' << levelY(toDb(peaks[static_cast<size_t>(column)])) << ' ';

@@ -1,10 +1,6 @@
-// What a render reports about its outputs, measured block by block as they
-// are written: peak, RMS, integrated loudness, loudness range and true peak
-// (libebur128), clipped samples, and a level plot. Nothing here grows with
-// the length of the render.
+// What a render reports about its outputs: the level table and the level
+// plot, from the figures measure.h gathers.
 #pragma once
-
-#include <ebur128.h>
 
 #include <cstdint>
 #include <memory>
@@ -12,54 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
+
 namespace tools {
 
 struct Measured {
-    double peakDb;      // dBFS; -inf for silence
-    double rmsDb;       // dBFS
-    double lufs;        // integrated loudness; -inf when nothing reaches the gate
-    double lra;         // loudness range, LU
-    double truePeakDb;  // dBTP
-    uint64_t clipped;   // samples the file had to clip (none in float files)
-};
-
-// The plot's time resolution: each column holds the peaks of its frames.
-constexpr int kPlotColumns = 600;
-
-class OutputMeter {
-public:
-    // totalFrames: the render's length, to place each frame in its column;
-    // clips: whether the written file clips samples beyond full scale.
-    OutputMeter(int sampleRate, int64_t totalFrames, bool clips);
-    ~OutputMeter();
-    OutputMeter(const OutputMeter&) = delete;
-    OutputMeter& operator=(const OutputMeter&) = delete;
-
-    // The next n frames of the output.
-    void add(const float* left, const float* right, size_t n);
-    Measured result() const;
-    // Per plot column, each side's peak (linear).
-    const std::vector<float>& columnPeaks(int side) const { return peaks_[side]; }
-
-private:
-    ebur128_state* loudness_ = nullptr;
-    int64_t total_, seen_ = 0;
-    bool clips_;
-    double peak_ = 0.0, sumSquares_ = 0.0;
-    uint64_t count_ = 0, clipped_ = 0;
-    std::vector<float> peaks_[2];
-    std::vector<float> interleaved_;
+    double peakDb;       // dBFS; -inf for silence
+    double rmsDb;        // dBFS
+    double lufs;         // integrated loudness; -inf when nothing reaches the gate
+    double lra;          // loudness range, LU
+    double truePeakDb;   // dBTP
+    uint64_t clipped;    // samples the file had to clip (none in float files)
+    uint64_t nonFinite;  // NaN and infinite samples (measured as full scale)
 };
 
 struct OutputReport {
     std::string name;  // main, send1, send2, ch01 ...
     std::string file;
     Measured levels;
-    const OutputMeter* meter;
+    std::vector<float> columns[2];  // per plot column, each side's peak (linear)
 };
 
 // One row per output: peak, RMS, loudness, loudness range, true peak,
-// clipped samples.
+// clipped and non-finite samples.
 void printLevelTable(const std::vector<OutputReport>& outputs, std::ostream& out);
 
 // The plot as SVG: per output a lane with each side's peak level over time

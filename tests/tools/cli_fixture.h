@@ -48,8 +48,9 @@ protected:
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    Outcome run(const std::vector<std::string>& args) {
-        std::string command = quote(TARNVALE_HOST_PATH);
+    // env: assignments the tool runs with ("NAME=VALUE ...").
+    Outcome run(const std::vector<std::string>& args, const std::string& env = "") {
+        std::string command = (env.empty() ? "" : "env " + env + " ") + quote(TARNVALE_HOST_PATH);
         for (const auto& a : args) command += " " + quote(a);
         const std::string out = dir + "/.stdout", err = dir + "/.stderr";
         command += " >" + quote(out) + " 2>" + quote(err);

@@ -1,0 +1,134 @@
+#include "measure.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tools {
+
+namespace {
+
+// Whether the bits are NaN or an infinity: all exponent bits set. Tested on
+// the bits, so no compiler setting can assume it away.
+inline bool nonFiniteBits(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return (bits & 0x7F800000u) == 0x7F800000u;
+}
+
+inline float fullScale(float v) { return v < 0.0f ? -1.0f : 1.0f; }
+
+}  // namespace
+
+uint64_t countNonFinite(const float* samples, size_t n) {
+    uint64_t count = 0;
+    for (size_t i = 0; i < n; ++i) count += nonFiniteBits(samples[i]);
+    return count;
+}
+
+uint64_t finiteCopy(const float* in, float* out, size_t n) {
+    const uint64_t count = countNonFinite(in, n);
+    if (count == 0) {
+        std::memcpy(out, in, n * sizeof(float));
+        return 0;
+    }
+    for (size_t i = 0; i < n; ++i) out[i] = nonFiniteBits(in[i]) ? fullScale(in[i]) : in[i];
+    return count;
+}
+
+LevelMeter::LevelMeter(int64_t totalFrames, bool clips) : total_(totalFrames), clips_(clips) {
+    for (auto& c : columns_) c.assign(kPlotColumns, 0.0f);
+    // Column c holds the frames f with c <= f * kPlotColumns / total < c + 1.
+    columnEnd_ = total_ > 0 ? (total_ + kPlotColumns - 1) / kPlotColumns : std::numeric_limits<int64_t>::max();
+}
+
+void LevelMeter::add(const float* left, const float* right, size_t n) {
+    // Each side as it is, or a copy with its non-finite samples replaced.
+    const float* side[2] = {left, right};
+    for (int s = 0; s < 2; ++s) {
+        const uint64_t bad = countNonFinite(side[s], n);
+        if (bad > 0) {
+            finite_[s].resize(n);
+            finiteCopy(side[s], finite_[s].data(), n);
+            side[s] = finite_[s].data();
+            nonFinite_ += bad;
+        }
+        truePeak_[s].add(side[s], n);
+    }
+    // The frames column by column: the boundary is computed once a column.
+    size_t at = 0;
+    while (at < n) {
+        const auto run = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), columnEnd_ - seen_));
+        addColumnRun(side[0] + at, side[1] + at, run);
+        at += run;
+        seen_ += static_cast<int64_t>(run);
+        if (seen_ == columnEnd_) {
+            ++column_;
+            columnEnd_ = ((column_ + 1) * total_ + kPlotColumns - 1) / kPlotColumns;
+        }
+    }
+    samples_ += 2 * n;
+}
+
+void LevelMeter::addColumnRun(const float* left, const float* right, size_t n) {
+    float peakLeft = 0.0f, peakRight = 0.0f;
+    double squares = 0.0;
+    uint64_t clipped = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const float l = std::fabs(left[i]), r = std::fabs(right[i]);
+        peakLeft = std::max(peakLeft, l);
+        peakRight = std::max(peakRight, r);
+        squares += static_cast<double>(l) * l + static_cast<double>(r) * r;
+        clipped += static_cast<uint64_t>(l >= 1.0f) + static_cast<uint64_t>(r >= 1.0f);
+    }
+    sumSquares_ += squares;
+    peak_ = std::max({peak_, static_cast<double>(peakLeft), static_cast<double>(peakRight)});
+    if (clips_) clipped_ += clipped;
+    if (column_ < kPlotColumns) {
+        columns_[0][static_cast<size_t>(column_)] = std::max(columns_[0][static_cast<size_t>(column_)], peakLeft);
+        columns_[1][static_cast<size_t>(column_)] = std::max(columns_[1][static_cast<size_t>(column_)], peakRight);
+    }
+}
+
+void LevelMeter::finish() {
+    for (auto& t : truePeak_) t.finish();
+}
+
+double LevelMeter::rms() const { return samples_ > 0 ? std::sqrt(sumSquares_ / static_cast<double>(samples_)) : 0.0; }
+
+double LevelMeter::truePeak() const { return std::max({truePeak_[0].peak(), truePeak_[1].peak(), peak_}); }
+
+LoudnessMeter::LoudnessMeter(int sampleRate) {
+    // The histogram keeps the state the same size for any length.
+    state_ = ebur128_init(2, static_cast<unsigned long>(sampleRate),
+                          EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
+}
+
+LoudnessMeter::~LoudnessMeter() {
+    if (state_ != nullptr) ebur128_destroy(&state_);
+}
+
+void LoudnessMeter::add(const float* left, const float* right, size_t n) {
+    interleaved_.resize(2 * n);
+    float* out = interleaved_.data();
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];
+        out[2 * i + 1] = nonFiniteBits(right[i]) ? fullScale(right[i]) : right[i];
+    }
+    if (state_ != nullptr) ebur128_add_frames_float(state_, out, n);
+}
+
+double LoudnessMeter::lufs() const {
+    double v = 0.0;
+    if (state_ == nullptr || ebur128_loudness_global(state_, &v) != EBUR128_SUCCESS) return std::nan("");
+    return v;
+}
+
+double LoudnessMeter::lra() const {
+    double v = 0.0;
+    if (state_ == nullptr || ebur128_loudness_range(state_, &v) != EBUR128_SUCCESS) return std::nan("");
+    return v;
+}
+
+}  // namespace tools

@@ -1,0 +1,77 @@
+// Measuring one stereo output as it is rendered: sample peak, RMS, clipped
+// and non-finite samples, the level plot's columns and the true peak
+// (LevelMeter), and integrated loudness and loudness range with libebur128
+// (LoudnessMeter). Each is fed in render order by one thread at a time;
+// memory does not grow with the length of the render, and the figures do
+// not depend on how the frames are split into calls.
+//
+// A sample that is not a finite number is counted, and measured as full
+// scale (an infinity with its sign, NaN as +1): never as silence.
+#pragma once
+
+#include <ebur128.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "true_peak.h"
+
+namespace tools {
+
+// [any thread] The samples that are NaN or infinite among n.
+uint64_t countNonFinite(const float* samples, size_t n);
+// [any thread] Copies n samples, each non-finite one replaced as above;
+// returns how many were replaced.
+uint64_t finiteCopy(const float* in, float* out, size_t n);
+
+// The plot's time resolution: each column holds the peaks of its frames.
+constexpr int kPlotColumns = 600;
+
+class LevelMeter {
+public:
+    // totalFrames: the render's length, to place each frame in its column;
+    // clips: whether the written file clips samples beyond full scale.
+    LevelMeter(int64_t totalFrames, bool clips);
+    void add(const float* left, const float* right, size_t n);
+    void finish();  // after the last frames: completes the true peak
+
+    double peak() const { return peak_; }          // linear
+    double rms() const;                            // linear
+    double truePeak() const;                       // linear, after finish()
+    uint64_t clipped() const { return clipped_; }
+    uint64_t nonFinite() const { return nonFinite_; }
+    // Per plot column, each side's peak (linear).
+    const std::vector<float>& columnPeaks(int side) const { return columns_[side]; }
+
+private:
+    void addColumnRun(const float* left, const float* right, size_t n);
+
+    int64_t total_, seen_ = 0;
+    int column_ = 0;
+    int64_t columnEnd_ = 0;  // the first frame of the next column
+    bool clips_;
+    double peak_ = 0.0, sumSquares_ = 0.0;
+    uint64_t samples_ = 0, clipped_ = 0, nonFinite_ = 0;
+    std::vector<float> columns_[2];
+    std::vector<float> finite_[2];
+    TruePeakMeter truePeak_[2];
+};
+
+class LoudnessMeter {
+public:
+    explicit LoudnessMeter(int sampleRate);
+    ~LoudnessMeter();
+    LoudnessMeter(const LoudnessMeter&) = delete;
+    LoudnessMeter& operator=(const LoudnessMeter&) = delete;
+
+    void add(const float* left, const float* right, size_t n);
+    double lufs() const;  // -inf when nothing reaches the gate
+    double lra() const;   // LU
+
+private:
+    ebur128_state* state_ = nullptr;
+    std::vector<float> interleaved_;
+};
+
+}  // namespace tools
