@@ -10,10 +10,10 @@ ensure_packages clang libclang-rt-14-dev
 seconds="${FUZZ_SECONDS:-60}"
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARNVALE_FUZZ=ON \
   -DTARNVALE_BUILD_TESTS=OFF -DTARNVALE_BUILD_TOOLS=OFF -DTARNVALE_WERROR="${TARNVALE_WERROR:-OFF}" >/dev/null
-cmake --build build-fuzz -j"$(nproc)" --target fuzz_host_calls fuzz_number_text fuzz_midi_file
+cmake --build build-fuzz -j"$(nproc)" --target fuzz_host_calls fuzz_number_text fuzz_midi_file fuzz_json_text
 scratch="$(mktemp -d)"
 trap 'rm -rf "$scratch"' EXIT
-for target in host_calls number_text midi_file; do
+for target in host_calls number_text midi_file json_text; do
   mkdir -p "$scratch/$target"
   log="$scratch/$target.log"
   if ! ./build-fuzz/fuzz_$target -max_total_time="$seconds" -print_final_stats=1 \

@@ -145,11 +145,26 @@ bool FileSource::readFile(float* stereo, size_t n, size_t& got, std::string& err
 }
 
 bool FileSource::read(float* left, float* right, size_t n, std::string& error) {
-    if (stereo_.size() < 2 * n) stereo_.resize(2 * n);
+    // Exactly frames() frames, then silence.
+    const auto left_in_file = static_cast<size_t>(std::max<int64_t>(0, renderFrames_ - given_));
+    given_ += static_cast<int64_t>(n);
     size_t have = 0;
     if (resampler_ == nullptr) {
-        if (!readFile(stereo_.data(), n, have, error)) return false;
+        // Straight from the file's own frames into the two sides.
+        raw_.resize(n * static_cast<size_t>(channels_));
+        const sf_count_t read = sf_readf_float(sf_, raw_.data(), static_cast<sf_count_t>(n));
+        if (read < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
+            error = "cannot read the samples of " + path_ + ": " + sf_strerror(sf_);
+            return false;
+        }
+        have = std::min(static_cast<size_t>(read), left_in_file);
+        const size_t step = static_cast<size_t>(channels_), last = step - 1;
+        for (size_t i = 0; i < have; ++i) {
+            left[i] = raw_[i * step];
+            right[i] = raw_[i * step + last];
+        }
     } else {
+        if (stereo_.size() < 2 * n) stereo_.resize(2 * n);
         while (have < n && !drained_) {
             if (pendingAt_ * 2 == pending_.size()) {  // all converted: the next chunk of the file
                 pending_.resize(2 * kChunkFrames);
@@ -173,14 +188,14 @@ bool FileSource::read(float* left, float* right, size_t n, std::string& error) {
             have += made;
             if (waiting == 0 && made == 0) drained_ = true;
         }
+        have = std::min(have, left_in_file);
+        for (size_t i = 0; i < have; ++i) {
+            left[i] = stereo_[2 * i];
+            right[i] = stereo_[2 * i + 1];
+        }
     }
-    // Exactly frames() frames, then silence.
-    for (size_t i = 0; i < n; ++i) {
-        const bool inside = given_ + static_cast<int64_t>(i) < renderFrames_ && i < have;
-        left[i] = inside ? stereo_[2 * i] : 0.0f;
-        right[i] = inside ? stereo_[2 * i + 1] : 0.0f;
-    }
-    given_ += static_cast<int64_t>(n);
+    std::fill(left + have, left + n, 0.0f);
+    std::fill(right + have, right + n, 0.0f);
     return true;
 }
 
