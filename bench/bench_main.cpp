@@ -1,9 +1,16 @@
 // tarnvale-bench: Tarnvale through its entry points against the memory
 // floor and a straightforward per-frame engine, for three block sizes and
-// three situations. Prints the time per frame of each and their ratios;
-// --check first proves Tarnvale's outputs, parameters and automation equal
-// the straightforward engine's.
+// three situations, and the LV2 edition against the VST 2.4 edition (block
+// sizes 1 to 64) and against its own static mix while every channel ramps
+// or every meter is connected (512 frames). Prints the time per frame of
+// each and their ratios; --check first proves Tarnvale's outputs,
+// parameters and automation equal the straightforward engine's; --lv2 runs
+// the LV2 cells alone.
 #include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <lv2/atom/atom.h>
+#include <lv2/core/lv2.h>
+#include <lv2/urid/urid.h>
 
 #include <algorithm>
 #include <cmath>
@@ -17,6 +24,7 @@
 
 #include "host/vst_host.h"
 #include "engine/mix_kernel.h"
+#include "lv2/ports.h"
 #include "support/reference_mixer.h"
 
 void floorPass_portable(const float* const* in, float* const* out, int frames);
@@ -191,6 +199,92 @@ void benchStraightforward(benchmark::State& state, int frames, Situation situati
     state.counters["frames"] = frames;
 }
 
+// The LV2 edition through its descriptor, as an LV2 host runs it: every
+// port connected (meters only when asked), the controls at their defaults
+// unless a cell moves them, activated.
+struct Lv2Tarnvale {
+    Lv2Tarnvale(Buffers& b, uint32_t meters, float smoothing, bool scattered = false) {
+        handle = dlopen(TARNVALE_LV2_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            std::fprintf(stderr, "tarnvale-bench: %s\n", dlerror());
+            std::exit(2);
+        }
+        auto entry = reinterpret_cast<const LV2_Descriptor* (*)(uint32_t)>(dlsym(handle, "lv2_descriptor"));
+        descriptor = entry != nullptr ? entry(0) : nullptr;
+        if (descriptor == nullptr) {
+            std::fprintf(stderr, "tarnvale-bench: no LV2 descriptor in %s\n", TARNVALE_LV2_MODULE_PATH);
+            std::exit(2);
+        }
+        const LV2_Feature* features[] = {&mapFeature, nullptr};
+        instance = descriptor->instantiate(descriptor, 48000.0, "", features);
+        using namespace tarnvale;
+        using namespace tarnvale::lv2;
+        // In control order, as hosts commonly keep them, or scattered (each
+        // port's value at a place of its own, in no order).
+        for (int c = 0; c < kNumControls; ++c) {
+            const int at = scattered ? c * 37 % kNumControls : c;
+            values_[at] = controlRange(c).defaultValue;
+            controls[c] = &values_[at];
+            descriptor->connect_port(instance, controlPort(c), controls[c]);
+        }
+        *controls[kSmoothingControl] = smoothing;
+        for (uint32_t k = 0; k < kNumInputs; ++k) descriptor->connect_port(instance, kFirstAudioIn + k, b.inPointers[k]);
+        for (uint32_t k = 0; k < kNumOutputs; ++k) descriptor->connect_port(instance, kFirstAudioOut + k, b.outPointers[k]);
+        for (uint32_t p = 0; p < kNumParams; ++p) descriptor->connect_port(instance, kFirstValueOut + p, &values[p]);
+        for (uint32_t p = 0; p < kNumPairs; ++p) descriptor->connect_port(instance, kFirstMeterPort + p, ((meters >> p) & 1u) != 0 ? &peaks[p] : nullptr);
+        midi.atom.size = sizeof(LV2_Atom_Sequence_Body);
+        midi.atom.type = 0;
+        descriptor->connect_port(instance, kMidiIn, &midi);
+        descriptor->activate(instance);
+    }
+    ~Lv2Tarnvale() {
+        descriptor->deactivate(instance);
+        descriptor->cleanup(instance);
+        dlclose(handle);
+    }
+    static LV2_URID map(LV2_URID_Map_Handle, const char* uri) {
+        static std::map<std::string, LV2_URID> ids;
+        return ids.emplace(uri, static_cast<LV2_URID>(ids.size() + 1)).first->second;
+    }
+    void* handle;
+    const LV2_Descriptor* descriptor;
+    LV2_Handle instance;
+    LV2_URID_Map urids{nullptr, map};
+    LV2_Feature mapFeature{LV2_URID__map, &urids};
+    float values_[tarnvale::kNumControls];
+    float* controls[tarnvale::kNumControls];
+    float values[tarnvale::kNumParams];
+    float peaks[tarnvale::kNumPairs];
+    LV2_Atom_Sequence midi{};
+};
+
+// The LV2 cells: static controls, every channel ramping (the master volume
+// moved every block, with ramps longer than a block), or every meter
+// connected.
+enum Lv2Mode { kLv2Static = 0, kLv2Ramping = 1, kLv2Metered = 2, kLv2MainMeter = 3, kLv2Scattered = 4 };
+const char* const kLv2ModeNames[] = {"static controls", "every channel ramping", "every meter connected",
+                                     "the main output's meter connected", "static controls, ports scattered"};
+constexpr int kSmallBlocks[] = {1, 2, 4, 8, 16, 64};
+
+void benchLv2(benchmark::State& state, int frames, Lv2Mode mode) {
+    if (std::strlen(TARNVALE_LV2_MODULE_PATH) == 0) {
+        state.SkipWithError("the LV2 edition was not built");
+        return;
+    }
+    Buffers b(1);
+    const uint32_t meters = mode == kLv2Metered ? (1u << tarnvale::kNumPairs) - 1 : mode == kLv2MainMeter ? 1u : 0u;
+    Lv2Tarnvale t(b, meters, mode == kLv2Ramping ? 100.0f : 5.0f, mode == kLv2Scattered);
+    const int volume = tarnvale::paramIndex(0, tarnvale::kVolume);
+    size_t block = 0;
+    for (auto _ : state) {
+        if (mode == kLv2Ramping) *t.controls[volume] = (block & 1) != 0 ? 100.0f : 99.0f;
+        t.descriptor->run(t.instance, static_cast<uint32_t>(frames));
+        benchmark::ClobberMemory();
+        ++block;
+    }
+    state.counters["frames"] = frames;
+}
+
 // Each cell is the fastest of several short repetitions, run in random
 // order across all cells: on a shared machine other work only ever adds
 // time, so the minimum is the steadiest figure, and interleaving gives every
@@ -208,7 +302,7 @@ public:
             if (run.error_occurred || run.run_type != Run::RT_Aggregate || run.aggregate_name != "min") continue;
             const auto it = run.counters.find("frames");
             const double frames = it != run.counters.end() ? static_cast<double>(it->second) : 1.0;
-            nsPerFrame[run.run_name.function_name] = run.GetAdjustedRealTime() / frames;
+            nsPerFrame[run.run_name.function_name] = run.GetAdjustedCPUTime() / frames;
         }
     }
     std::map<std::string, double> nsPerFrame;
@@ -293,11 +387,15 @@ int check() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool checkOnly = false, withCheck = true;
+    bool checkOnly = false, withCheck = true, lv2Only = false;
     std::vector<char*> args;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--check") == 0) checkOnly = true;
         else if (std::strcmp(argv[i], "--no-check") == 0) withCheck = false;
+        else if (std::strcmp(argv[i], "--lv2") == 0) {
+            lv2Only = true;
+            withCheck = false;
+        }
         else args.push_back(argv[i]);
     }
     std::printf("mix kernel: %s\n", tarnvale::selectedKernel().name);
@@ -309,7 +407,15 @@ int main(int argc, char** argv) {
     auto repeated = [](benchmark::internal::Benchmark* b) {
         b->Repetitions(kRepetitions)->MinTime(kRepetitionSeconds)->ComputeStatistics("min", fastest)->DisplayAggregatesOnly(true);
     };
+    for (int frames : kSmallBlocks) {
+        repeated(benchmark::RegisterBenchmark(name("lv2", frames, kLv2Static).c_str(), benchLv2, frames, kLv2Static));
+        repeated(benchmark::RegisterBenchmark(name("lv2", frames, kLv2Scattered).c_str(), benchLv2, frames, kLv2Scattered));
+        repeated(benchmark::RegisterBenchmark(name("vst", frames, 0).c_str(), benchTarnvale, frames, kStatic, kOrdinary));
+    }
+    for (Lv2Mode mode : {kLv2Static, kLv2Ramping, kLv2Metered, kLv2MainMeter})
+        repeated(benchmark::RegisterBenchmark(name("lv2", 512, mode).c_str(), benchLv2, 512, mode));
     for (int frames : kBlocks) {
+        if (lv2Only) break;
         for (int s = 0; s < 3; ++s) {
             const auto situation = static_cast<Situation>(s);
             repeated(benchmark::RegisterBenchmark(name("tarnvale", frames, s).c_str(), benchTarnvale, frames, situation,
@@ -329,17 +435,35 @@ int main(int argc, char** argv) {
     TableReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
 
-    std::printf("\n| block | situation | Tarnvale ns/frame | floor ns/frame | straightforward ns/frame | Tarnvale/floor | straightforward/Tarnvale | subnormal input ns/frame | subnormal/ordinary |\n");
-    std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|\n");
-    for (int frames : kBlocks)
-        for (int s = 0; s < 3; ++s) {
-            const double t = reporter.nsPerFrame[name("tarnvale", frames, s)];
-            const double f = reporter.nsPerFrame[name("floor", frames, 0)];
-            const double p = reporter.nsPerFrame[name("straightforward", frames, s)];
-            const double d = reporter.nsPerFrame[name("subnormal", frames, s)];
-            if (t <= 0 || f <= 0 || p <= 0 || d <= 0) continue;
-            std::printf("| %d | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.2f | %.2f |\n", frames, kSituationNames[s], t, f, p,
-                        t / f, p / t, d, d / t);
-        }
+    if (!lv2Only) {
+        std::printf("\n| block | situation | Tarnvale ns/frame | floor ns/frame | straightforward ns/frame | Tarnvale/floor | straightforward/Tarnvale | subnormal input ns/frame | subnormal/ordinary |\n");
+        std::printf("|---:|---|---:|---:|---:|---:|---:|---:|---:|\n");
+        for (int frames : kBlocks)
+            for (int s = 0; s < 3; ++s) {
+                const double t = reporter.nsPerFrame[name("tarnvale", frames, s)];
+                const double f = reporter.nsPerFrame[name("floor", frames, 0)];
+                const double p = reporter.nsPerFrame[name("straightforward", frames, s)];
+                const double d = reporter.nsPerFrame[name("subnormal", frames, s)];
+                if (t <= 0 || f <= 0 || p <= 0 || d <= 0) continue;
+                std::printf("| %d | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.2f | %.2f |\n", frames, kSituationNames[s], t, f, p,
+                            t / f, p / t, d, d / t);
+            }
+    }
+    // The LV2 edition against the VST 2.4 edition per block size (static
+    // controls, every port connected but the meters), and at 512 frames its
+    // ramps and meters against its static mix.
+    std::printf("\n| block | LV2 edition ns/frame | VST 2.4 edition ns/frame | LV2/VST 2.4 | LV2, ports scattered, ns/frame | scattered LV2/VST 2.4 |\n"
+                "|---:|---:|---:|---:|---:|---:|\n");
+    for (int frames : kSmallBlocks) {
+        const double l = reporter.nsPerFrame[name("lv2", frames, kLv2Static)], v = reporter.nsPerFrame[name("vst", frames, 0)];
+        const double x = reporter.nsPerFrame[name("lv2", frames, kLv2Scattered)];
+        if (l > 0 && v > 0 && x > 0) std::printf("| %d | %.2f | %.2f | %.2f | %.2f | %.2f |\n", frames, l, v, l / v, x, x / v);
+    }
+    std::printf("\n| 512 frames, LV2 edition | ns/frame | against static controls |\n|---|---:|---:|\n");
+    const double base = reporter.nsPerFrame[name("lv2", 512, kLv2Static)];
+    for (Lv2Mode mode : {kLv2Static, kLv2Ramping, kLv2Metered, kLv2MainMeter}) {
+        const double t = reporter.nsPerFrame[name("lv2", 512, mode)];
+        if (t > 0 && base > 0) std::printf("| %s | %.2f | %.2f |\n", kLv2ModeNames[mode], t, t / base);
+    }
     return 0;
 }

@@ -2,7 +2,7 @@
 
 namespace tarnvale {
 
-void MidiQueue::beginList() {
+void MidiQueue::keepDueEvents() {
     int32_t kept = 0;
     for (int32_t r = head_; r < head_ + size_; ++r) {
         if (dueAt_[r] > blockStart_) continue;  // not yet due: dropped

@@ -26,7 +26,13 @@ public:
     // lists that are due at or before the current block's first frame and
     // were not applied stay queued, in order; those not yet due are dropped
     // (a host that queued them past its block has moved on).
-    void beginList();
+    void beginList() {
+        if (size_ == 0) {
+            head_ = 0;
+            return;
+        }
+        keepDueEvents();
+    }
     // [audio thread] no allocation, no locks. Appends one MIDI event of the list,
     // false when the queue is full (the rest of the list is ignored).
     bool append(int32_t deltaFrames, uint8_t statusByte, uint8_t data1, uint8_t data2);
@@ -47,6 +53,9 @@ public:
     void endBlock(int32_t frames) { blockStart_ += frames; }
 
 private:
+    // [audio thread] The part of beginList that sorts the queued events.
+    void keepDueEvents();
+
     QueuedMidiEvent events_[kMaxQueuedEvents] = {};
     int64_t dueAt_[kMaxQueuedEvents] = {};  // frame at which each falls due, on the block clock
     int32_t head_ = 0;

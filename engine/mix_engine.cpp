@@ -35,8 +35,13 @@ MixEngine::MixEngine()
       sampleRate_(kDefaultRate),
       jump_(false),
       jumping_(false),
+      muted_(0),
+      soloed_(0),
+      inverted_(0),
       peaks_{},
       meterHold_{},
+      holdFrames_(static_cast<int32_t>(kMeterLaw.holdSeconds * kDefaultRate)),
+      fallPerFrame_(static_cast<float>(kMeterLaw.fallDbPerSecond / kDefaultRate)),
       kernels_(&selectedKernel()),
       floatControl_(audioControlWord()),
       checkedInputs_{},
@@ -55,6 +60,8 @@ void MixEngine::setSampleRate(double rate) {
     if (!(rate > 0.0) || !std::isfinite(rate)) return;
     sampleRate_ = rate;
     rampFrames_ = rampFramesFor(mixed_[kSmoothingControl]);
+    holdFrames_ = static_cast<int32_t>(kMeterLaw.holdSeconds * rate);
+    fallPerFrame_ = static_cast<float>(kMeterLaw.fallDbPerSecond / rate);
 }
 
 int32_t MixEngine::rampFramesFor(float ms) const {
@@ -67,7 +74,7 @@ void MixEngine::setMeteredPairs(uint32_t pairs) {
     // A pair that starts being measured starts from silence.
     for (uint32_t p = pairs & ~peaks_.pairs; p != 0; p &= p - 1) {
         const int pair = __builtin_ctz(p);
-        for (int j = 0; j < kLanes; ++j) peaks_.high[pair][j] = peaks_.low[pair][j] = 0.0f;
+        for (float& lane : peaks_.peak[pair]) lane = 0.0f;
         meterDb_[pair] = kMeterLaw.floorDb;
         meterHold_[pair] = 0;
     }
@@ -165,11 +172,28 @@ float MixEngine::usedValue(int index, float value) {
 }
 
 bool MixEngine::absorb(int index) {
-    const float used = usedValue(index, store_.get(index));
+    const float value = store_.get(index);
+    if (index < kNumParams) {
+        // One NaN or infinity from a host must not poison every bus.
+        const float used = std::isfinite(value) ? value : defaultValue(index);
+        if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
+        mixed_[index] = used;
+        changedInUse_[index / 32] |= 1u << (index % 32);
+        return true;
+    }
+    return absorbSetting(index, usedValue(index, value));
+}
+
+bool MixEngine::absorbSetting(int index, float used) {
     if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
     mixed_[index] = used;
     changedInUse_[index / 32] |= 1u << (index % 32);
     if (index == kSmoothingControl) rampFrames_ = rampFramesFor(used);
+    if (isSwitch(index)) {
+        uint32_t& on = kindOfSwitch(index) == kMute ? muted_ : kindOfSwitch(index) == kSolo ? soloed_ : inverted_;
+        const uint32_t bit = 1u << channelOfSwitch(index);
+        on = used != 0.0f ? on | bit : on & ~bit;
+    }
     return true;
 }
 
@@ -188,26 +212,25 @@ void MixEngine::recompute(uint32_t strips, int lane) {
     const bool ramps = rampFrames_ > 0 && !jumping_;
     // The gains each channel had at the frame before the change: where its
     // ramp starts from.
-    float before[kNumFeeds][kNumChannels] = {};
+    float before[kNumFeeds][kNumChannels];
     if (ramps)
         for (uint32_t bits = channels; bits != 0; bits &= bits - 1)
             for (int f = 0; f < kNumFeeds; ++f) before[f][__builtin_ctz(bits)] = gainAt(f, __builtin_ctz(bits), lane - 1);
-    bool anySolo = false;
-    for (int c = 0; c < kNumChannels; ++c) anySolo = anySolo || mixed_[switchControl(c, kSolo)] != 0.0f;
     if (master) computeGains(mixed_, gains_);
+    if (!ramps) ramp_.channels &= ~channels;  // steps
     for (uint32_t bits = channels; bits != 0; bits &= bits - 1) {
         const int c = __builtin_ctz(bits);
         if (!master) computeChannelGains(mixed_, c, gains_);
-        // The switches scale the gains as computed (every switch off: the
-        // factor 1, which leaves them exactly as they are).
-        scaleChannelGains(c,
-                          switchFactor(mixed_[switchControl(c, kMute)] != 0.0f, mixed_[switchControl(c, kSolo)] != 0.0f,
-                                       mixed_[switchControl(c, kPolarity)] != 0.0f, anySolo),
-                          gains_);
+        // The switches scale the gains as computed (with every switch off
+        // there is nothing to do: the factor 1 leaves them as they are).
+        if ((muted_ | soloed_ | inverted_) != 0)
+            scaleChannelGains(c, switchFactor((muted_ >> c) & 1u, (soloed_ >> c) & 1u, (inverted_ >> c) & 1u, soloed_ != 0),
+                              gains_);
+        if (!ramps) continue;
         // A ramp from the gains it had to the new ones, from this frame on;
-        // a step where nothing moved or without smoothing.
+        // a step where nothing moved.
         bool moves = false;
-        for (int f = 0; ramps && f < kNumFeeds; ++f) {
+        for (int f = 0; f < kNumFeeds; ++f) {
             ramp_.span[f][c] = before[f][c] - gains_.feed[f][c];
             rampFrom_[f][c] = before[f][c];
             moves = moves || std::memcmp(&before[f][c], &gains_.feed[f][c], sizeof(float)) != 0;
@@ -248,40 +271,63 @@ void MixEngine::takeChanges() {
     recompute(strips, 0);
 }
 
-bool MixEngine::takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]) {
-    uint32_t any = 0;
-    for (int k = 0; k < DirtyBits::kWords; ++k) {
-        changed[k] = changedInUse_[k];
-        any |= changedInUse_[k];
-        changedInUse_[k] = 0;
+float decibels(float x) {
+    // x = 2^e x m with m in [sqrt(1/2), sqrt(2)); log2 m from the series of
+    // artanh in s = (m - 1) / (m + 1), |s| < 0.172, to five terms (error
+    // below 1e-8, far under a float's own rounding).
+    if (!(x > 0.0f)) return -INFINITY;
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    if (bits >= 0x7F800000u) return INFINITY;
+    int exponent = static_cast<int>(bits >> 23) - 127;
+    if (exponent == -127) return 20.0f * std::log10(x);  // subnormal: never on an audio call's flushed output
+    bits = (bits & 0x007FFFFFu) | 0x3F800000u;  // m in [1, 2)
+    float m;
+    std::memcpy(&m, &bits, sizeof m);
+    if (m > 1.41421356f) {
+        m *= 0.5f;
+        ++exponent;
     }
-    return any != 0;
+    const float s = (m - 1.0f) / (m + 1.0f), s2 = s * s;
+    const float series = s * (2.0f + s2 * (2.0f / 3.0f + s2 * (2.0f / 5.0f + s2 * (2.0f / 7.0f + s2 * (2.0f / 9.0f)))));
+    constexpr float kDbPerLog = 8.68588963807f;  // 20 / ln 10
+    constexpr float kDbPerOctave = 6.02059991328f;  // 20 log10 2
+    return static_cast<float>(exponent) * kDbPerOctave + series * kDbPerLog;
 }
 
 void MixEngine::updateMeters(int32_t frames) {
-    const double holdFrames = kMeterLaw.holdSeconds * sampleRate_;
-    const double fallPerFrame = kMeterLaw.fallDbPerSecond / sampleRate_;
+    typedef float Lanes4 __attribute__((vector_size(16)));
+    const float fall = fallPerFrame_ * static_cast<float>(frames);
     for (uint32_t bits = peaks_.pairs; bits != 0; bits &= bits - 1) {
         const int p = __builtin_ctz(bits);
-        float high = 0.0f, low = 0.0f;
-        for (int j = 0; j < kLanes; ++j) {
-            high = peaks_.high[p][j] > high ? peaks_.high[p][j] : high;
-            low = peaks_.low[p][j] < low ? peaks_.low[p][j] : low;
-            peaks_.high[p][j] = peaks_.low[p][j] = 0.0f;
+        // The largest over the lanes, four at a time (a maximum is exact in
+        // any order), and the lanes back to silence.
+        Lanes4 wide;
+        std::memcpy(&wide, peaks_.peak[p], sizeof wide);
+        for (int j = 4; j < kLanes; j += 4) {
+            Lanes4 next;
+            std::memcpy(&next, peaks_.peak[p] + j, sizeof next);
+            wide = next > wide ? next : wide;
         }
-        const float peak = -low > high ? -low : high;
-        float db = peak > 0.0f ? 20.0f * std::log10(peak) : kMeterLaw.floorDb;
+        std::memset(peaks_.peak[p], 0, sizeof peaks_.peak[p]);
+        const float a = wide[0] > wide[1] ? wide[0] : wide[1], b = wide[2] > wide[3] ? wide[2] : wide[3];
+        const float peak = a > b ? a : b;
+        float db = peak > 0.0f ? decibels(peak) : kMeterLaw.floorDb;
         db = db < kMeterLaw.floorDb ? kMeterLaw.floorDb : db > kMeterLaw.ceilingDb ? kMeterLaw.ceilingDb : db;
         if (db >= meterDb_[p]) {  // a new peak: shown at once, then held
             meterDb_[p] = db;
-            meterHold_[p] = static_cast<int64_t>(holdFrames);
+            meterHold_[p] = holdFrames_;
             continue;
         }
         // Held for what is left of the hold, then falling for the rest of
         // the block, never below this block's own peak.
-        const int64_t falling = frames > meterHold_[p] ? frames - meterHold_[p] : 0;
-        meterHold_[p] = meterHold_[p] > frames ? meterHold_[p] - frames : 0;
-        const float fallen = static_cast<float>(meterDb_[p] - fallPerFrame * static_cast<double>(falling));
+        float fallen = meterDb_[p];
+        if (meterHold_[p] >= frames) {
+            meterHold_[p] -= frames;
+        } else {
+            fallen -= meterHold_[p] == 0 ? fall : fallPerFrame_ * static_cast<float>(frames - meterHold_[p]);
+            meterHold_[p] = 0;
+        }
         meterDb_[p] = fallen > db ? fallen : db;
     }
 }

@@ -28,6 +28,10 @@
 
 namespace tarnvale {
 
+// [any thread] pure. 20 log10 x, to within 1e-4 dB (minus infinity for 0
+// and below, plus infinity for infinity and NaN).
+float decibels(float x);
+
 // Told of each mapped control change the MIDI step takes, on the audio
 // thread, at the frame it applies. It must store the value with the engine's
 // setParameter before it returns (and may tell its host), so that the frame
@@ -67,6 +71,7 @@ public:
     // are measured (bit p: pair p, outputs 2p and 2p + 1); the others cost
     // nothing.
     void setMeteredPairs(uint32_t pairs);
+    uint32_t meteredPairs() const { return peaks_.pairs; }
     // [audio thread] A pair's meter reading after the last block, in dBFS
     // (kMeterLaw: floor, ceiling, hold and fall); the floor while it is not
     // measured.
@@ -102,7 +107,15 @@ public:
     float valueToUse(int32_t index) const { return usedValue(index, store_.get(index)); }
     // [audio thread] no allocation, no locks. Takes the bits of the controls
     // whose value in use changed since the last call; false when none did.
-    bool takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]);
+    bool takeChangedValues(uint32_t (&changed)[DirtyBits::kWords]) {
+        uint32_t any = 0;
+        for (int k = 0; k < DirtyBits::kWords; ++k) {
+            changed[k] = changedInUse_[k];
+            any |= changedInUse_[k];
+            changedInUse_[k] = 0;
+        }
+        return any != 0;
+    }
     // [audio thread] The ramp state, for tests.
     const GainRamp& ramp() const { return ramp_; }
 
@@ -117,6 +130,8 @@ private:
     // [audio thread] Takes one control's stored value into `mixed`; false
     // when the gains already use it.
     bool absorb(int index);
+    // [audio thread] The same for a switch or the smoothing, given the value to use.
+    bool absorbSetting(int index, float used);
     // [audio thread] Recomputes the gains of the strips given (bit s for
     // strip s), changing at `lane` frames past the current run's start:
     // each channel whose gains change ramps to them from there (or steps,
@@ -160,12 +175,16 @@ private:
     double sampleRate_;
     std::atomic<bool> jump_;
     bool jumping_;  // taking the changes at once, without ramps
+    // The switches in use, bit c for channel c.
+    uint32_t muted_, soloed_, inverted_;
 
     // The meters: the kernels' running extremes, and per pair the reading
     // and the frames its peak is still held.
     MeterPeaks peaks_;
     float meterDb_[kNumPairs];
-    int64_t meterHold_[kNumPairs];
+    int32_t meterHold_[kNumPairs];
+    int32_t holdFrames_;   // a peak's hold in frames
+    float fallPerFrame_;   // dB
     const KernelInfo* kernels_;  // the widest this processor runs
     uint32_t floatControl_;      // the floating-point control word of audio calls
 

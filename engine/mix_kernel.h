@@ -66,13 +66,12 @@ struct GainRamp {
 // [any thread] pure.
 inline float rampGain(float target, float span, float steps, float inverse) { return target + span * (steps * inverse); }
 
-// The peak meters' running extremes: per output pair, the largest and the
-// smallest sample of either side, per lane (each kernel uses the lanes it
-// loads at once, single frames lane 0). The pair's peak is the larger of
-// high and -low over all lanes; 0 before any sample.
+// The peak meters' running peaks: per output pair, the largest magnitude
+// of either side's samples, per lane (each kernel uses the lanes it loads
+// at once, single frames lane 0); the pair's peak is the largest over all
+// lanes, 0 before any sample.
 struct MeterPeaks {
-    alignas(64) float high[kNumPairs][kLanes];
-    alignas(64) float low[kNumPairs][kLanes];
+    alignas(64) float peak[kNumPairs][kLanes];
     uint32_t pairs;  // bit p: measure pair p; the others are left as they are
 };
 
@@ -84,7 +83,7 @@ struct MeterPeaks {
 // (kFeedOutput) is the sum of the channels' feeds; each channel's direct
 // pair (directOutput) its main feeds. Every output sample of the frames it
 // mixes is overwritten. Given `peaks`, it also takes every measured pair's
-// samples into its extremes.
+// samples into its peak.
 // After every kWatchFrames frames it looks at `watch` (when given) and stops
 // early if any bit is set, so the caller can take the change; it answers how
 // many frames it mixed. [audio thread] no allocation, no locks. All kernels give the

@@ -10,36 +10,51 @@
 // or the ramping channels' ramps (the others' gains for every frame).
 enum class GainMode { even, perFrame, ramp };
 
-// The meters' running extremes of one run, per output pair: vectors for
-// the vector groups, single values for the single frames.
+// The meters' running peaks of one run, per output pair: vectors for the
+// vector groups, single values for the single frames.
 template <typename V>
 struct RunPeaks {
-    V high[tarnvale::kNumPairs], low[tarnvale::kNumPairs];
-    float highOne[tarnvale::kNumPairs], lowOne[tarnvale::kNumPairs];
+    V peak[tarnvale::kNumPairs];
+    float peakOne[tarnvale::kNumPairs];
 };
 
 template <typename V>
 inline V maxOf(V a, V b) {
     return a > b ? a : b;
 }
+
+// The magnitude of each sample: its sign bit cleared (a NaN stays a NaN).
 template <typename V>
-inline V minOf(V a, V b) {
-    return a < b ? a : b;
+inline V magnitude(V x) {
+    if constexpr (sizeof(V) == sizeof(float)) {
+        return __builtin_fabsf(x);
+    } else {
+        using Bits = decltype(x < x);  // the integer vector as wide
+        Bits bits;
+        __builtin_memcpy(&bits, &x, sizeof bits);
+        bits &= 0x7FFFFFFF;
+        __builtin_memcpy(&x, &bits, sizeof x);
+        return x;
+    }
 }
 
-// One pair's samples into its extremes: a vector's into the run's vectors,
-// a single frame's into its single values.
-template <typename V>
-inline void measure(V& high, V& low, V left, V right) {
-    high = maxOf(high, maxOf(left, right));
-    low = minOf(low, minOf(left, right));
+// The larger magnitude of U pairs of vectors of samples.
+template <typename V, int U>
+inline V largest(const V (&left)[U], const V (&right)[U]) {
+    V larger = maxOf(magnitude(left[0]), magnitude(right[0]));
+    for (int u = 1; u < U; ++u) larger = maxOf(larger, maxOf(magnitude(left[u]), magnitude(right[u])));
+    return larger;
 }
+
+// A pair's samples' largest magnitude into its peak (a NaN is passed over,
+// in every kernel alike): a vector's into the run's vectors, a single
+// frame's into its single values.
 template <typename P, typename V>
-inline void measureInto(P& peaks, int pair, V left, V right) {
+inline void measureInto(P& peaks, int pair, V larger) {
     if constexpr (sizeof(V) == sizeof(float))
-        measure(peaks.highOne[pair], peaks.lowOne[pair], left, right);
+        peaks.peakOne[pair] = larger > peaks.peakOne[pair] ? larger : peaks.peakOne[pair];
     else
-        measure(peaks.high[pair], peaks.low[pair], left, right);
+        peaks.peak[pair] = larger > peaks.peak[pair] ? larger : peaks.peak[pair];
 }
 
 // U vectors of frames starting at frame i, with the gains of lanes
@@ -98,16 +113,18 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
         }
         // The direct pair first: once it is stored, the inputs stay in
         // registers for the sends rather than being read again.
-        const int pair = pairOf(directOutput(c, kLeft));
+        V mainL[U], mainR[U];
         for (int u = 0; u < U; ++u) {
-            const V mainL = times(l[u], kDirectFeed[kLeft], u), mainR = times(r[u], kDirectFeed[kRight], u);
-            storeVector(directL + i + u * W, mainL);
-            storeVector(directR + i + u * W, mainR);
-            if constexpr (Metered)
-                if (((measured >> pair) & 1u) != 0) measureInto(*peaks, pair, mainL, mainR);
-            bus[kDirectFeed[kLeft]][u] = first ? mainL : bus[kDirectFeed[kLeft]][u] + mainL;
-            bus[kDirectFeed[kRight]][u] = first ? mainR : bus[kDirectFeed[kRight]][u] + mainR;
+            mainL[u] = times(l[u], kDirectFeed[kLeft], u);
+            mainR[u] = times(r[u], kDirectFeed[kRight], u);
+            storeVector(directL + i + u * W, mainL[u]);
+            storeVector(directR + i + u * W, mainR[u]);
+            bus[kDirectFeed[kLeft]][u] = first ? mainL[u] : bus[kDirectFeed[kLeft]][u] + mainL[u];
+            bus[kDirectFeed[kRight]][u] = first ? mainR[u] : bus[kDirectFeed[kRight]][u] + mainR[u];
         }
+        if constexpr (Metered)
+            if (((measured >> pairOf(directOutput(c, kLeft))) & 1u) != 0)
+                measureInto(*peaks, pairOf(directOutput(c, kLeft)), largest(mainL, mainR));
         for (int u = 0; u < U; ++u)
             for (Feed f : {kSend1Left, kSend2Left, kSend1Right, kSend2Right}) {
                 const V send = times(sideOf(f) == kLeft ? l[u] : r[u], f, u);
@@ -119,11 +136,10 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
     for (int u = 0; u < U; ++u)
         for (int f = 0; f < kNumFeeds; ++f) storeVector(out[kFeedOutput[f]] + i + u * W, bus[f][u]);
     if constexpr (Metered)
-        for (int b = 0; b < kNumBuses; ++b) {
-            const int pair = pairOf(busOutput(static_cast<Bus>(b), kLeft));
-            if (((measured >> pair) & 1u) == 0) continue;
-            for (int u = 0; u < U; ++u) measureInto(*peaks, pair, bus[kBusFeed[b][kLeft]][u], bus[kBusFeed[b][kRight]][u]);
-        }
+        for (int b = 0; b < kNumBuses; ++b)
+            if (((measured >> pairOf(busOutput(static_cast<Bus>(b), kLeft))) & 1u) != 0)
+                measureInto(*peaks, pairOf(busOutput(static_cast<Bus>(b), kLeft)),
+                            largest(bus[kBusFeed[b][kLeft]], bus[kBusFeed[b][kRight]]));
 }
 
 // Channel c's factors into lanes [from, to), a vector of W lanes at a
@@ -138,31 +154,44 @@ void spreadLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp* ramp
     using namespace tarnvale;
     static_assert(sizeof(V) == sizeof(Index), "one index per lane");
     static constexpr int32_t kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
-    const bool ramps = ramp != nullptr && ((ramp->channels >> c) & 1u) != 0;
     Index iota;
     __builtin_memcpy(&iota, kIota, sizeof iota);
+    if (ramp == nullptr || ((ramp->channels >> c) & 1u) == 0) {
+        for (int q = from / W * W; q < to; q += W) {
+            const Index index = iota + q;
+            const Index inside = (index >= from) & (index < to);
+            for (int f = 0; f < kNumFeeds; ++f) {
+                float* laneGain = &lanes.gain[f][c][q];
+                // The factor's bits in every lane, exactly (-0 and NaN included).
+                int32_t bits;
+                __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
+                const Index spread = Index{} + bits;
+                V value;
+                __builtin_memcpy(&value, &spread, sizeof value);
+                const V old = loadVector<V>(laneGain);
+                storeVector(laneGain, inside ? value : old);
+            }
+        }
+        return;
+    }
+    // A ramping channel: steps left at each lane, and whether the ramp
+    // still runs there.
     for (int q = from / W * W; q < to; q += W) {
         const Index index = iota + q;
         const Index inside = (index >= from) & (index < to);
-        // Steps left at each lane, and whether the ramp still runs there.
-        V steps{}, along{};
-        Index ramping{};
-        if (ramps) {
-            V lane;
-            for (int j = 0; j < W; ++j) lane[j] = static_cast<float>(q + j);
-            steps = ramp->remaining[c] - lane;
-            along = steps * ramp->inverse[c];
-            ramping = steps >= 0.0f;
-        }
+        V lane;
+        for (int j = 0; j < W; ++j) lane[j] = static_cast<float>(q + j);
+        const V steps = ramp->remaining[c] - lane;
+        const V along = steps * ramp->inverse[c];
+        const Index ramping = steps >= 0.0f;
         for (int f = 0; f < kNumFeeds; ++f) {
             float* laneGain = &lanes.gain[f][c][q];
-            // The factor's bits in every lane, exactly (-0 and NaN included).
-            int32_t bits;
+            int32_t bits;  // the target's bits, exactly, where the ramp has ended
             __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
             const Index spread = Index{} + bits;
-            V value;
-            __builtin_memcpy(&value, &spread, sizeof value);
-            if (ramps) value = ramping ? gains.feed[f][c] + ramp->span[f][c] * along : value;
+            V target;
+            __builtin_memcpy(&target, &spread, sizeof target);
+            const V value = ramping ? gains.feed[f][c] + ramp->span[f][c] * along : target;
             const V old = loadVector<V>(laneGain);
             storeVector(laneGain, inside ? value : old);
         }
@@ -183,10 +212,8 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
     const uint32_t measured = Metered ? peaks->pairs : 0;
     if constexpr (Metered)
         for (int p = 0; p < kNumPairs; ++p) {
-            run.high[p] = loadVector<V>(peaks->high[p]);
-            run.low[p] = loadVector<V>(peaks->low[p]);
-            run.highOne[p] = peaks->high[p][0];
-            run.lowOne[p] = peaks->low[p][0];
+            run.peak[p] = loadVector<V>(peaks->peak[p]);
+            run.peakOne[p] = peaks->peak[p][0];
         }
     const int32_t end = offset + frames;
     int32_t i = offset;
@@ -204,10 +231,8 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
     if constexpr (Metered)
         for (int p = 0; p < kNumPairs; ++p) {
             if (((measured >> p) & 1u) == 0) continue;
-            storeVector(peaks->high[p], run.high[p]);
-            storeVector(peaks->low[p], run.low[p]);
-            peaks->high[p][0] = maxOf(peaks->high[p][0], run.highOne[p]);
-            peaks->low[p][0] = minOf(peaks->low[p][0], run.lowOne[p]);
+            storeVector(peaks->peak[p], run.peak[p]);
+            peaks->peak[p][0] = run.peakOne[p] > peaks->peak[p][0] ? run.peakOne[p] : peaks->peak[p][0];
         }
     return i - offset;
 }

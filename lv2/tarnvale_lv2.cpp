@@ -41,17 +41,31 @@ uint32_t bitsOf(float value) {
     return bits;
 }
 
+// The control ports in two runs of the engine's controls: the parameters
+// (ports 70-137) and the rest (ports 207-255). Hosts commonly keep their
+// control values at a fixed distance from one port to the next (an array
+// indexed by port, or one record per port); where a run is laid out so,
+// its values are read without their pointers.
+struct ControlRun {
+    int first, count;
+    const char* base = nullptr;  // the first value, when evenly spaced
+    ptrdiff_t stride = 0;        // bytes from one value to the next; 0: read through the pointers
+};
+
 struct Mixer {
     MixEngine engine;
+    ControlRun runs[2] = {{0, kNumParams}, {kNumParams, kNumControls - kNumParams}};
     const float* inputs[kNumInputs] = {};
     float* outputs[kNumOutputs] = {};
-    const float* controls[kNumControls] = {};
+    const float* controls[kNumControls] = {};  // never null: an unconnected port reads its default
+    float unconnected[kNumControls] = {};      // each port's default, for ports not connected
     float* values[kNumParams] = {};
     float* meters[kNumPairs] = {};
     const LV2_Atom_Sequence* midi = nullptr;
     uint32_t lastRead[kNumControls] = {};  // bits of each control port's last value
-    uint32_t read[kWords] = {};            // controls read at least once
+    uint32_t unread[kWords] = {};          // ports not read since they were connected
     uint32_t adopt[kWords] = {};           // controls whose port value is taken as read, unapplied (after a restore)
+    bool recheck = true;                   // some port is unread or adopted: the careful pass
     uint32_t stale[kWords] = {};           // value outputs to write whatever they held
     uint32_t lastMeter[kNumPairs] = {};    // bits of each meter's last reading written
     uint32_t staleMeters = 0;
@@ -69,7 +83,11 @@ LV2_Handle instantiate(const LV2_Descriptor*, double rate, const char*, const LV
     if (mixer == nullptr) return nullptr;
     mixer->engine.setSampleRate(rate);
     // A port the host never connects keeps its default.
-    mixer->engine.setControl(kSmoothingControl, kSmoothing.defaultMs);
+    for (int c = 0; c < kNumControls; ++c) {
+        mixer->unconnected[c] = controlRange(c).defaultValue;
+        mixer->controls[c] = &mixer->unconnected[c];
+        setBit(mixer->unread, c);
+    }
     for (int p = 0; p < kNumParams; ++p) setBit(mixer->stale, p);
     for (int i = 0; features != nullptr && features[i] != nullptr; ++i) {
         if (std::strcmp(features[i]->URI, LV2_URID__map) != 0 || features[i]->data == nullptr) continue;
@@ -94,7 +112,9 @@ void connectPort(LV2_Handle handle, uint32_t port, void* data) {
     auto* mixer = static_cast<Mixer*>(handle);
     const int control = controlOfPort(port);
     if (control >= 0) {
-        mixer->controls[control] = static_cast<const float*>(data);
+        mixer->controls[control] = data != nullptr ? static_cast<const float*>(data) : &mixer->unconnected[control];
+        setBit(mixer->unread, control);
+        mixer->recheck = true;
     } else if (port < kFirstAudioOut) {
         mixer->inputs[port - kFirstAudioIn] = static_cast<const float*>(data);
     } else if (port < kFirstControl) {
@@ -123,22 +143,69 @@ void activate(LV2_Handle handle) { static_cast<Mixer*>(handle)->engine.jumpToTar
 // shows it after the block.
 void control(void* self, int32_t index, float value) { static_cast<Mixer*>(self)->engine.setParameter(index, value); }
 
-// [audio class] The ports moved since the last block, held to their ranges.
-// Only a port whose bits changed is converted.
+// [audio class] A control port's new value, held to its range, to the engine.
+void apply(Mixer& mixer, int control) {
+    mixer.engine.setControl(control, storeValue(control, clampToRange(control, *mixer.controls[control])));
+}
+
+// [audio class] The ports moved since the last block: only a port whose
+// bits changed is converted. After a connection or a restore, one careful
+// pass reads every newly connected port and takes a restored control's
+// port value as read without applying it.
 void readControls(Mixer& mixer) {
+    if (!mixer.recheck) {
+        // Hosts move few ports, most blocks none: one pass that only tells
+        // whether any port differs (no test per port), then a look at the
+        // ports themselves only if one does.
+        uint32_t differ = 0;
+        for (const ControlRun& run : mixer.runs) {
+            const uint32_t* last = mixer.lastRead + run.first;
+            if (run.stride == static_cast<ptrdiff_t>(sizeof(float))) {
+                const auto* values = reinterpret_cast<const float*>(run.base);
+                for (int k = 0; k < run.count; ++k) differ |= bitsOf(values[k]) ^ last[k];
+            } else if (run.stride != 0) {
+                for (int k = 0; k < run.count; ++k)
+                    differ |= bitsOf(*reinterpret_cast<const float*>(run.base + k * run.stride)) ^ last[k];
+            } else {
+                const float* const* pointers = mixer.controls + run.first;
+                uint32_t part[4] = {};  // four chains, so the loads overlap
+                int k = 0;
+                for (; k + 4 <= run.count; k += 4)
+                    for (int j = 0; j < 4; ++j) part[j] |= bitsOf(*pointers[k + j]) ^ last[k + j];
+                for (; k < run.count; ++k) part[0] |= bitsOf(*pointers[k]) ^ last[k];
+                differ |= part[0] | part[1] | part[2] | part[3];
+            }
+        }
+        if (differ == 0) return;
+        for (int k = 0; k < kNumControls; ++k) {
+            const uint32_t bits = bitsOf(*mixer.controls[k]);
+            if (bits == mixer.lastRead[k]) continue;
+            mixer.lastRead[k] = bits;
+            apply(mixer, k);
+        }
+        return;
+    }
+    // How each run of ports is laid out.
+    for (ControlRun& run : mixer.runs) {
+        run.base = reinterpret_cast<const char*>(mixer.controls[run.first]);
+        run.stride = reinterpret_cast<const char*>(mixer.controls[run.first + 1]) - run.base;
+        for (int k = 0; run.stride != 0 && k < run.count; ++k)
+            if (reinterpret_cast<const char*>(mixer.controls[run.first + k]) != run.base + k * run.stride) run.stride = 0;
+        if (run.stride < static_cast<ptrdiff_t>(sizeof(float)) && run.stride > -static_cast<ptrdiff_t>(sizeof(float)))
+            run.stride = 0;  // values that overlap are read through their pointers
+    }
     for (int i = 0; i < kNumControls; ++i) {
-        if (mixer.controls[i] == nullptr) continue;
         const uint32_t bits = bitsOf(*mixer.controls[i]);
-        const bool moved = bits != mixer.lastRead[i] || !bitSet(mixer.read, i);
-        if (!moved && !bitSet(mixer.adopt, i)) continue;
+        const bool moved = bits != mixer.lastRead[i] || bitSet(mixer.unread, i);
         mixer.lastRead[i] = bits;
-        setBit(mixer.read, i);
+        clearBit(mixer.unread, i);
         if (bitSet(mixer.adopt, i)) {  // a restored value holds until the host moves this port
             clearBit(mixer.adopt, i);
             continue;
         }
-        mixer.engine.setControl(i, storeValue(i, clampToRange(i, *mixer.controls[i])));
+        if (moved) apply(mixer, i);
     }
+    mixer.recheck = false;
 }
 
 // [audio class] The block's MIDI events, in the sequence's order, at their
@@ -196,7 +263,7 @@ void run(LV2_Handle handle, uint32_t frames) {
     auto& mixer = *static_cast<Mixer*>(handle);
     readControls(mixer);
     queueMidi(mixer);
-    mixer.engine.setMeteredPairs(mixer.meteredPairs);
+    if (mixer.meteredPairs != mixer.engine.meteredPairs()) mixer.engine.setMeteredPairs(mixer.meteredPairs);
     const auto n = static_cast<int32_t>(frames > INT32_MAX ? INT32_MAX : frames);
     mixer.engine.process(mixer.inputs, mixer.outputs, n, control, &mixer);
     writeOutputs(mixer);
@@ -243,6 +310,7 @@ LV2_State_Status restore(LV2_Handle handle, LV2_State_Retrieve_Function retrieve
         if (value != value) continue;
         mixer.engine.setControl(c, storeValue(c, clampToRange(c, value)));
         setBit(mixer.adopt, c);
+        mixer.recheck = true;
     }
     return LV2_STATE_SUCCESS;
 }

@@ -753,4 +753,50 @@ TEST(Lv2State, RoundTripThroughLilv) {
     lilv_state_free(state);
 }
 
+// However a host lays out its control values (in an array in control
+// order, one record per port, or scattered in no order), every move of a
+// port is taken, and only a move: the value outputs follow each.
+TEST(Lv2Instance, PortMovesAreTakenInEveryLayout) {
+    const struct {
+        const char* what;
+        int stride;  // floats from one control's value to the next; 0: scattered
+    } layouts[] = {{"in control order", 1}, {"one record per port", 5}, {"scattered", 0}};
+    for (const auto& layout : layouts) {
+        SCOPED_TRACE(layout.what);
+        UridMap map;
+        Instance plugin(map.features);
+        ASSERT_NE(plugin.instance, nullptr);
+        std::vector<float> store(static_cast<size_t>(kNumControls) * 5);
+        std::vector<float*> at(kNumControls);
+        for (int c = 0; c < kNumControls; ++c) {
+            const int slot = layout.stride > 0 ? c * layout.stride : c * 37 % kNumControls;
+            at[c] = &store[static_cast<size_t>(slot)];
+            *at[c] = plugin.controls[c];
+            lilv_instance_connect_port(plugin.instance, controlPort(c), at[c]);
+        }
+        plugin.run(8);
+        std::mt19937 rng(31);
+        std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+        for (int block = 0; block < 20; ++block) {
+            std::vector<int> moved;
+            for (int k = 0; k < 1 + block % 3; ++k) moved.push_back(static_cast<int>(rng() % kNumParams));
+            for (int p : moved) *at[p] = portValue(p, unit(rng));
+            for (int p = 0; p < kNumParams; ++p) plugin.values[p] = -99.0f;
+            plugin.run(8);
+            for (int p = 0; p < kNumParams; ++p) {
+                const bool wasMoved = std::find(moved.begin(), moved.end(), p) != moved.end();
+                if (wasMoved)
+                    ASSERT_EQ(plugin.values[p], portValue(p, storeValue(p, *at[p]))) << "parameter " << p;
+                else
+                    ASSERT_EQ(plugin.values[p], -99.0f) << "parameter " << p << " written without a move";
+            }
+        }
+        // The last control of the second run of ports: a mute.
+        *at[switchControl(kNumChannels - 1, kPolarity)] = 1.0f;
+        for (auto& channel : plugin.in) std::fill(channel.begin(), channel.end(), 0.5f);
+        plugin.run(8);
+        EXPECT_EQ(plugin.out[directOutput(kNumChannels - 1, kLeft)][0] < 0.0f, true);
+    }
+}
+
 }  // namespace

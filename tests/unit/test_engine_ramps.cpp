@@ -310,6 +310,17 @@ TEST(Switches, SwitchesRampWithoutAStep) {
     }
 }
 
+// The meters' decibels against the C library's, over the whole float range
+// a meter can show and beyond.
+TEST(Meters, DecibelsAgreeWithTheLibrary) {
+    for (float x = 1e-30f; x < 1e30f; x *= 1.0137f) ASSERT_NEAR(decibels(x), 20.0 * std::log10(static_cast<double>(x)), 2e-4) << x;
+    for (float x : {1.0f, 0.5f, 2.0f, 0.70710677f, 1.4142135f, 1.4142137f, 3.1622777e-5f, 16.0f})
+        EXPECT_NEAR(decibels(x), 20.0 * std::log10(static_cast<double>(x)), 1e-4) << x;
+    EXPECT_EQ(decibels(0.0f), -INFINITY);
+    EXPECT_EQ(decibels(-1.0f), -INFINITY);
+    EXPECT_EQ(decibels(INFINITY), INFINITY);
+}
+
 // The meters against readings worked out here from the outputs themselves:
 // each block's peak of either side of each pair in dB, shown at once when
 // it is at or above the reading, held for kMeterLaw.holdSeconds, then
