@@ -112,9 +112,16 @@ LoudnessMeter::~LoudnessMeter() {
 void LoudnessMeter::add(const float* left, const float* right, size_t n) {
     interleaved_.resize(2 * n);
     float* out = interleaved_.data();
-    for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];
-        out[2 * i + 1] = nonFiniteBits(right[i]) ? fullScale(right[i]) : right[i];
+    if (countNonFinite(left, n) + countNonFinite(right, n) == 0) {
+        for (size_t i = 0; i < n; ++i) {
+            out[2 * i] = left[i];
+            out[2 * i + 1] = right[i];
+        }
+    } else {
+        for (size_t i = 0; i < n; ++i) {
+            out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];
+            out[2 * i + 1] = nonFiniteBits(right[i]) ? fullScale(right[i]) : right[i];
+        }
     }
     if (state_ != nullptr) ebur128_add_frames_float(state_, out, n);
 }

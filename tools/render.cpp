@@ -37,17 +37,18 @@ constexpr size_t kEventsPerCall = static_cast<size_t>(tarnvale::kMaxQueuedEvents
 // Frames the render hands the workers at a time (a whole number of blocks).
 constexpr int kChunkFrames = 8192;
 
-// The work on one output, each piece a task of its own.
+// The work on one output, each piece a task of its own; the costs are the
+// measured ratio of their work per frame (libebur128's loudness the most).
 class WriteTask : public OutputTask {
 public:
-    explicit WriteTask(const OutputPair& p) : OutputTask(p.left, p.right, 2) {}
+    explicit WriteTask(const OutputPair& p) : OutputTask(p.left, p.right, 1) {}
     bool consume(const float* l, const float* r, size_t n, std::string& error) override { return writer.write(l, r, n, error); }
     bool finish(std::string& error) override { return writer.finish(error); }
     AudioWriter writer;
 };
 class LevelTask : public OutputTask {
 public:
-    LevelTask(const OutputPair& p, int64_t total, bool clips) : OutputTask(p.left, p.right, 3), meter(total, clips) {}
+    LevelTask(const OutputPair& p, int64_t total, bool clips) : OutputTask(p.left, p.right, 2), meter(total, clips) {}
     bool consume(const float* l, const float* r, size_t n, std::string&) override {
         meter.add(l, r, n);
         return true;

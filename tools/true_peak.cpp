@@ -66,14 +66,11 @@ __attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
 #endif
 float interpolateKernel(const float* window, size_t n, const float (*c)[kTaps], float* points, float* peaks) {
     Vec top = {};
-    for (size_t i = 0; i < n; i += kLanes) {
-        Vec a = {}, b = {}, d = {};
-        for (int j = 0; j < kTaps; ++j) {
-            const Vec x = load(window + i + j);
-            a += c[0][j] * x;
-            b += c[1][j] * x;
-            d += c[2][j] * x;
-        }
+    // kBlock vectors of samples at a time, so each tap's three coefficients
+    // are loaded once for all of them and every sample vector once for all
+    // three phases.
+    constexpr size_t kBlock = 4;
+    auto finishVector = [&](size_t i, Vec a, Vec b, Vec d) {
         a = magnitude(a);
         b = magnitude(b);
         d = magnitude(d);
@@ -83,6 +80,30 @@ float interpolateKernel(const float* window, size_t n, const float (*c)[kTaps], 
         const Vec m = larger(larger(magnitude(load(window + i + kCentre)), a), larger(b, d));
         store(peaks + i, m);
         top = larger(top, m);
+    };
+    size_t i = 0;
+    for (; i + kBlock * kLanes <= n; i += kBlock * kLanes) {
+        Vec a[kBlock] = {}, b[kBlock] = {}, d[kBlock] = {};
+        for (int j = 0; j < kTaps; ++j) {
+            const float ca = c[0][j], cb = c[1][j], cd = c[2][j];
+            for (size_t v = 0; v < kBlock; ++v) {
+                const Vec x = load(window + i + v * kLanes + j);
+                a[v] += ca * x;
+                b[v] += cb * x;
+                d[v] += cd * x;
+            }
+        }
+        for (size_t v = 0; v < kBlock; ++v) finishVector(i + v * kLanes, a[v], b[v], d[v]);
+    }
+    for (; i < n; i += kLanes) {
+        Vec a = {}, b = {}, d = {};
+        for (int j = 0; j < kTaps; ++j) {
+            const Vec x = load(window + i + j);
+            a += c[0][j] * x;
+            b += c[1][j] * x;
+            d += c[2][j] * x;
+        }
+        finishVector(i, a, b, d);
     }
     float highest = top[0];
     for (int k = 1; k < kLanes; ++k) highest = std::max(highest, top[k]);
