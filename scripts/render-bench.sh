@@ -6,11 +6,14 @@
 #                       a pan per stem, nothing measured
 #   tarnvale all        tarnvale-host render: all 19 outputs, fully measured
 #   tarnvale main       tarnvale-host render --outputs main, fully measured
-# and prints each one's fastest wall time, its ratio to sox, and its peak
-# memory, with the machine it ran on. BENCH_JOBS gives --jobs (default: the
-# processor count); BENCH_BASELINE=path/to/another/tarnvale-host also
-# renders once with that build and prints how far each figure of the report
-# moved. The stems live in a scratch folder (on /dev/shm when there is one).
+# and prints each one's fastest wall time, its ratio to sox, the processor
+# time (user and system) of that run, and the peak memory, with the machine
+# it ran on. On a machine others share, the processor time says what the
+# wall time would be on an idle one. BENCH_JOBS gives --jobs (default: the
+# processor count); BENCH_BASELINE=path/to/another/tarnvale-host times that
+# build too, in the same interleaved runs, and prints how far each figure of
+# its report lies from this build's. The stems live in a scratch folder (on
+# /dev/shm when there is one).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
@@ -56,20 +59,25 @@ for k in $(seq 1 16); do inputs+=(--in "$k=$scratch/stem$k.wav"); done
 run_sox() { sox -M "$scratch"/stem{1..16}.wav "$scratch/sox-mix.wav" remix "$remix_left" "$remix_right"; }
 run_all() { "$host" render "${inputs[@]}" "${settings[@]}" --jobs "$jobs" --out "$scratch/all" --report "$scratch/all.json" >/dev/null; }
 run_main() { "$host" render "${inputs[@]}" "${settings[@]}" --jobs "$jobs" --outputs main --out "$scratch/main" >/dev/null; }
+run_baseline() { "$BENCH_BASELINE" render "${inputs[@]}" "${settings[@]}" --out "$scratch/baseline" --report "$scratch/baseline.json" >/dev/null; }
 
-# One timed run: "seconds kilobytes" of the command's wall time and peak memory.
+# One timed run: "wall-seconds kilobytes user-seconds system-seconds".
 timed() {
-  /usr/bin/time -f "%e %M" -o "$scratch/time" bash -c "$(declare -f "$1" run_sox run_all run_main); $(declare -p scratch host jobs inputs settings remix_left remix_right); $1"
+  /usr/bin/time -f "%e %M %U %S" -o "$scratch/time" bash -c "$(declare -f "$1"); $(declare -p scratch host jobs inputs settings remix_left remix_right); BENCH_BASELINE='${BENCH_BASELINE:-}'; $1"
   cat "$scratch/time"
 }
 
-declare -A best memory
+declare -A best memory cpu
 names=(sox all main)
+[ -n "${BENCH_BASELINE:-}" ] && names+=(baseline)
 for repeat in $(seq 1 "$repeats"); do
   for name in "${names[@]}"; do
-    read -r wall kilobytes < <(timed "run_$name")
-    echo "  run $repeat: $name ${wall} s, ${kilobytes} KiB"
-    if [ -z "${best[$name]:-}" ] || awk "BEGIN { exit !($wall < ${best[$name]}) }"; then best[$name]=$wall; fi
+    read -r wall kilobytes user system < <(timed "run_$name")
+    echo "  run $repeat: $name ${wall} s (processor ${user} + ${system} s), ${kilobytes} KiB"
+    if [ -z "${best[$name]:-}" ] || awk "BEGIN { exit !($wall < ${best[$name]}) }"; then
+      best[$name]=$wall
+      cpu[$name]=$(awk "BEGIN { print $user + $system }")
+    fi
     if [ -z "${memory[$name]:-}" ] || [ "$kilobytes" -gt "${memory[$name]}" ]; then memory[$name]=$kilobytes; fi
   done
 done
@@ -78,18 +86,18 @@ echo
 echo "machine: $(lscpu | sed -n 's/^Model name: *//p' | head -1), $(nproc) processors, $(. /etc/os-release; echo "$PRETTY_NAME")"
 echo "stems: 16 stereo, $seconds s at 48 kHz, 24-bit WAV, on $base; fastest of $repeats interleaved runs; --jobs $jobs"
 echo
-echo "| contender | wall s | x real time | / sox | peak memory MB | produces |"
-echo "|---|---:|---:|---:|---:|---|"
+echo "| contender | wall s | x real time | / sox | processor s | peak memory MB | produces |"
+echo "|---|---:|---:|---:|---:|---:|---|"
 row() {
-  awk -v n="$1" -v w="${best[$2]}" -v s="${best[sox]}" -v m="${memory[$2]}" -v len="$seconds" -v what="$3" \
-    'BEGIN { printf "| %s | %.2f | %.0f | %.2f | %.1f | %s |\n", n, w, len / w, w / s, m / 1024, what }'
+  awk -v n="$1" -v w="${best[$2]}" -v s="${best[sox]}" -v c="${cpu[$2]}" -v m="${memory[$2]}" -v len="$seconds" \
+    -v what="$3" 'BEGIN { printf "| %s | %.2f | %.0f | %.2f | %.2f | %.1f | %s |\n", n, w, len / w, w / s, c, m / 1024, what }'
 }
 row '`sox -M ... remix`' sox "one stereo file, no measurement"
 row '`tarnvale-host render`' all "19 stereo files; peak, RMS, LUFS, LRA, true peak of each"
 row '`tarnvale-host render --outputs main`' main "the main mix, measured"
+[ -n "${BENCH_BASELINE:-}" ] && row 'the baseline build, `render`' baseline "19 stereo files, measured"
 
 if [ -n "${BENCH_BASELINE:-}" ]; then
-  "$BENCH_BASELINE" render "${inputs[@]}" "${settings[@]}" --out "$scratch/baseline" --report "$scratch/baseline.json" >/dev/null
   python3 - "$scratch/baseline.json" "$scratch/all.json" <<'PY'
 import json, sys
 old, new = (json.load(open(p))["outputs"] for p in sys.argv[1:3])

@@ -33,8 +33,10 @@ public:
     // totalFrames: the render's length, to place each frame in its column;
     // clips: whether the written file clips samples beyond full scale.
     LevelMeter(int64_t totalFrames, bool clips);
+    // [any thread] The next n frames (one call at a time).
     void add(const float* left, const float* right, size_t n);
-    void finish();  // after the last frames: completes the true peak
+    // [any thread] After the last add(), on its thread: completes the true peak.
+    void finish();
 
     double peak() const { return peak_; }          // linear
     double rms() const;                            // linear
@@ -65,6 +67,7 @@ public:
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
+    // [any thread] The next n frames (one call at a time).
     void add(const float* left, const float* right, size_t n);
     double lufs() const;  // -inf when nothing reaches the gate
     double lra() const;   // LU

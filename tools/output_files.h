@@ -56,9 +56,9 @@ public:
 
     // [main thread] format: a libsndfile format word. False with a reason.
     bool open(const std::string& finalPath, int format, int sampleRate, std::string& error);
-    // [any one thread at a time] The next frames of both sides.
+    // [any thread] The next frames of both sides (one call at a time).
     bool write(const float* left, const float* right, size_t frames, std::string& error);
-    // [the writing thread] Completes the file (header, buffered bytes) and
+    // [any thread] After the last write, on the thread that wrote: completes the file (header, buffered bytes) and
     // closes it, ready for commitFiles.
     bool finish(std::string& error);
     TemporaryFile& file() { return file_; }

@@ -22,9 +22,9 @@ class OutputTask {
 public:
     OutputTask(int left, int right, int cost) : left_(left), right_(right), cost_(cost) {}
     virtual ~OutputTask() = default;
-    // [its worker] The next frames. False with a reason.
+    // [any thread] On its worker, in render order: the next frames. False with a reason.
     virtual bool consume(const float* left, const float* right, size_t frames, std::string& error) = 0;
-    // [its worker] After the last block. False with a reason.
+    // [any thread] On its worker, after the last block. False with a reason.
     virtual bool finish(std::string& error) = 0;
 
     int left() const { return left_; }
@@ -44,12 +44,12 @@ public:
     OutputPipeline(const OutputPipeline&) = delete;
     OutputPipeline& operator=(const OutputPipeline&) = delete;
 
-    // [render thread] The next free slot's channels, waiting while none is
+    // [main thread] The next free slot's channels, waiting while none is
     // free; null once a task has failed.
     float** acquire();
-    // [render thread] The slot acquire() gave holds `frames` frames.
+    // [main thread] The slot acquire() gave holds `frames` frames.
     void publish(size_t frames);
-    // [render thread] Waits until every block is done and every task
+    // [main thread] Waits until every block is done and every task
     // finished. False with the first failure's reason.
     bool finish(std::string& error);
 

@@ -144,9 +144,8 @@ private:
     int last_ = -1;
 };
 
-// Plan: the effect loaded and set, the outputs named, every file to be
-// written checked against every file read, the folders made and locked.
-int planRender(Session& s) {
+// The effect loaded, its inputs checked, the settings applied.
+int loadEffect(Session& s, std::vector<int>& fed) {
     RenderPlan& plan = s.plan;
     s.module = vsthost::Module::load(plan.pluginPath, s.error);
     if (!s.module) return s.fail(kExitPlugin);
@@ -160,7 +159,6 @@ int planRender(Session& s) {
         s.error = plan.pluginPath + " does not offer replacing processing";
         return s.fail(kExitPlugin);
     }
-    std::vector<int> fed;
     for (const auto& in : plan.inputs) {
         if (in.channel < 1 || in.channel > e->numInputs / 2) {
             s.error = "channel " + std::to_string(in.channel) + " is outside 1.." + std::to_string(e->numInputs / 2);
@@ -179,6 +177,15 @@ int planRender(Session& s) {
                               {"value", setting.value},
                               {"shown", jsonText(shown)}});
     }
+    return 0;
+}
+
+// Plan: the effect loaded and set, the outputs named, every file to be
+// written checked against every file read, the folders made and locked.
+int planRender(Session& s) {
+    RenderPlan& plan = s.plan;
+    std::vector<int> fed;
+    if (const int code = loadEffect(s, fed)) return code;
     int64_t longest = 0;
     for (const auto& in : plan.inputs) longest = std::max(longest, in.source->frames());
     s.total = longest + static_cast<int64_t>(std::llround(plan.tailSeconds * plan.sampleRate));
@@ -271,6 +278,22 @@ void processBlock(Session& s, int64_t start, int frames, float** in, float** out
     }
 }
 
+// What the effect reported as automation, per parameter: how often, and
+// the value and text it ended at.
+void collectAutomation(Session& s) {
+    std::map<VstInt32, std::pair<size_t, float>> perParameter;
+    for (const auto& call : s.host.callsWith(audioMasterAutomate)) {
+        auto& entry = perParameter[call.index];
+        ++entry.first;
+        entry.second = call.opt;
+    }
+    for (const auto& [index, entry] : perParameter) {
+        const std::string name = s.plugin->parameterName(index);
+        s.automation.push_back({index, entry.first, entry.second, name,
+                                describeParameter(*s.plugin, index).substr(name.size() + 3)});
+    }
+}
+
 // Render: chunk by chunk, the inputs read, every block through the effect
 // into a slot of the queue, the slot handed to the workers.
 int renderBlocks(Session& s) {
@@ -307,17 +330,7 @@ int renderBlocks(Session& s) {
         s.pipeline->publish(static_cast<size_t>(n));
         progress.update(static_cast<double>(start + n) / static_cast<double>(s.total));
     }
-    std::map<VstInt32, std::pair<size_t, float>> perParameter;
-    for (const auto& call : s.host.callsWith(audioMasterAutomate)) {
-        auto& entry = perParameter[call.index];
-        ++entry.first;
-        entry.second = call.opt;
-    }
-    for (const auto& [index, entry] : perParameter) {
-        const std::string name = s.plugin->parameterName(index);
-        s.automation.push_back({index, entry.first, entry.second, name,
-                                describeParameter(*s.plugin, index).substr(name.size() + 3)});
-    }
+    collectAutomation(s);
     return 0;
 }
 
