@@ -477,6 +477,7 @@ TEST(Lv2Bundle, PortGroupsAndDesignations) {
     LilvNode* right = w.node(LV2_PORT_GROUPS__right);
     LilvNode* mainOutput = w.node(LV2_PORT_GROUPS__mainOutput);
     LilvNode* rdfType = w.node("http://www.w3.org/1999/02/22-rdf-syntax-ns#type");
+    LilvNode* designationPredicate = w.node(LV2_CORE__designation);
     std::map<std::string, std::vector<uint32_t>> members;
     for (uint32_t index = kFirstAudioIn; index < kFirstControl; ++index) {
         SCOPED_TRACE("port " + std::to_string(index));
@@ -488,9 +489,10 @@ TEST(Lv2Bundle, PortGroupsAndDesignations) {
         EXPECT_TRUE(lilv_world_ask(w.world, group, rdfType, stereo));
         EXPECT_TRUE(lilv_world_ask(w.world, group, rdfType, index < kFirstAudioOut ? inputGroup : outputGroup));
         const bool isLeft = (index - (index < kFirstAudioOut ? kFirstAudioIn : kFirstAudioOut)) % 2 == 0;
-        const LilvNode* designation = lilv_port_get(w.plugin, port, w.node(LV2_CORE__designation));
+        LilvNode* designation = lilv_port_get(w.plugin, port, designationPredicate);
         ASSERT_NE(designation, nullptr);
         EXPECT_TRUE(lilv_node_equals(designation, isLeft ? left : right));
+        lilv_node_free(designation);
         lilv_nodes_free(groups);
     }
     EXPECT_EQ(members.size(), static_cast<size_t>(kNumInputs / 2 + kNumPairs)) << "one group per pair";
@@ -503,7 +505,8 @@ TEST(Lv2Bundle, PortGroupsAndDesignations) {
     const auto& mainPorts = members[lilv_node_as_uri(lilv_nodes_get_first(main))];
     EXPECT_EQ(mainPorts, (std::vector<uint32_t>{kFirstAudioOut + busOutput(kMainBus, kLeft), kFirstAudioOut + busOutput(kMainBus, kRight)}));
     lilv_nodes_free(main);
-    for (LilvNode* n : {groupPredicate, stereo, inputGroup, outputGroup, left, right, mainOutput, rdfType}) lilv_node_free(n);
+    for (LilvNode* n : {groupPredicate, stereo, inputGroup, outputGroup, left, right, mainOutput, rdfType, designationPredicate})
+        lilv_node_free(n);
 #if defined(TARNVALE_LV2INFO)
     // lv2info lists each audio port's group and designation.
     auto count = [](const std::string& pattern) {
