@@ -32,3 +32,20 @@ ensure_i386_packages() {
   fi
   ensure_packages "$@"
 }
+
+# The cross toolchain, qemu-aarch64 and Debian's arm64 packages the 64-bit
+# ARM build links (all of them co-install with the native ones), once the
+# architecture is added.
+TARNVALE_ARM64_PACKAGES=(
+  g++-aarch64-linux-gnu binutils-aarch64-linux-gnu qemu-user-static
+  libsndfile1-dev:arm64 libsoxr-dev:arm64 libebur128-dev:arm64 lv2-dev:arm64 liblilv-dev:arm64
+)
+ensure_arm64_packages() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+    $sudo dpkg --add-architecture arm64
+    $sudo apt-get update -qq
+  fi
+  ensure_packages "${TARNVALE_ARM64_PACKAGES[@]}" "$@"
+}

@@ -434,7 +434,9 @@ TEST(Lv2Apply, RendersAFileAtTheDefaults) {
     ASSERT_NE(file, nullptr) << sf_strerror(nullptr);
     ASSERT_EQ(sf_writef_float(file, interleaved.data(), kFrames), kFrames);
     sf_close(file);
-    const std::string command = "LV2_PATH='" + std::string(TARNVALE_LV2_PATH) + "' '" TARNVALE_LV2APPLY "' -i '" + inPath +
+    const std::string launcher = TARNVALE_LAUNCHER;  // the emulator, in a build for another processor
+    const std::string command = "LV2_PATH='" + std::string(TARNVALE_LV2_PATH) + "' " +
+                                (launcher.empty() ? "" : "'" + launcher + "' ") + "'" TARNVALE_LV2APPLY "' -i '" + inPath +
                                 "' -o '" + outPath + "' " + kPluginUri;
     ASSERT_EQ(std::system(command.c_str()), 0) << command;
     SF_INFO outInfo{};

@@ -40,6 +40,13 @@ inline std::string quote(const std::string& s) {
     return q + "'";
 }
 
+// The shell words that start a program of this build: its path, after the
+// emulator that runs it in a build for another processor.
+inline std::string programCommand(const std::string& path) {
+    const std::string launcher = TARNVALE_LAUNCHER;
+    return launcher.empty() ? quote(path) : quote(launcher) + " " + quote(path);
+}
+
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -50,7 +57,7 @@ protected:
 
     // env: assignments the tool runs with ("NAME=VALUE ...").
     Outcome run(const std::vector<std::string>& args, const std::string& env = "") {
-        std::string command = (env.empty() ? "" : "env " + env + " ") + quote(TARNVALE_HOST_PATH);
+        std::string command = (env.empty() ? "" : "env " + env + " ") + programCommand(TARNVALE_HOST_PATH);
         for (const auto& a : args) command += " " + quote(a);
         const std::string out = dir + "/.stdout", err = dir + "/.stderr";
         command += " >" + quote(out) + " 2>" + quote(err);

@@ -177,7 +177,7 @@ TEST_F(Cli, ProgressShowsOnATerminalOnly) {
     // script(1) gives the render a terminal; its log holds what appeared there.
     const std::string log = dir + "/terminal.log";
     const std::string command = "script -qec " +
-                                quote(quote(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --out " +
+                                quote(programCommand(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --out " +
                                       quote(dir + "/tty") + " --block 64") +
                                 " " + quote(log) + " >/dev/null 2>&1";
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
@@ -231,11 +231,14 @@ TEST_F(Cli, DemoWritesFilesTableAndPlot) {
 long peakKilobytes(const std::vector<std::string>& args) {
     const pid_t child = fork();
     if (child == 0) {
-        std::vector<char*> argv{const_cast<char*>(TARNVALE_HOST_PATH)};
+        const std::string launcher = TARNVALE_LAUNCHER;
+        std::vector<char*> argv;
+        if (!launcher.empty()) argv.push_back(const_cast<char*>(launcher.c_str()));
+        argv.push_back(const_cast<char*>(TARNVALE_HOST_PATH));
         for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
         if (freopen("/dev/null", "w", stdout) == nullptr) _exit(127);
-        execv(TARNVALE_HOST_PATH, argv.data());
+        execv(argv[0], argv.data());
         _exit(127);
     }
     int status = 0;
@@ -483,7 +486,7 @@ TEST_F(Cli, FindsThePluginWhereItIsInstalled) {
     fs::copy_file(TARNVALE_HOST_PATH, prefix + "/bin/tarnvale-host");
     auto info = [&](const std::string& vstPath) {
         const std::string command = "env HOME=" + quote(home) + " VST_PATH=" + quote(vstPath) + " " +
-                                    quote(prefix + "/bin/tarnvale-host") + " info 2>&1 | head -1";
+                                    programCommand(prefix + "/bin/tarnvale-host") + " info 2>&1 | head -1";
         FILE* pipe = popen(command.c_str(), "r");
         char line[1024] = {};
         if (pipe != nullptr) {

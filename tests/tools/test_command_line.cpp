@@ -315,6 +315,8 @@ TEST_F(CommandLine, ParameterListShowsEachControllerOnce) {
 TEST_F(CommandLine, BashCompletesCommandsOptionsNamesAndFiles) {
     const char* const loader = "/usr/share/bash-completion/bash_completion";
     if (!std::filesystem::exists(loader)) GTEST_SKIP() << "bash-completion is not installed (scripts/deps.sh installs it)";
+    if (std::string(TARNVALE_LAUNCHER) != "")
+        GTEST_SKIP() << "the completion runs tarnvale-host by its path, which this processor does not execute";
     auto complete = [&](const std::vector<std::string>& words) {
         std::string script = std::string("source ") + loader + "; source " + clitest::quote(COMPLETION_PATH) +
                              "; COMP_WORDS=(" + clitest::quote(TARNVALE_HOST_PATH);

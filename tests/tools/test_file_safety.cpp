@@ -59,7 +59,10 @@ bool hasTemporaries(const std::string& folder) {
 // own settings.
 std::string failingRename(int n) {
     const char* asan = std::getenv("ASAN_OPTIONS");
-    return "LD_PRELOAD=" + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=" + std::to_string(n) +
+    // Under an emulator only the emulated tool takes the preload: the
+    // machine's own programs on the way (env, sh) cannot load it.
+    const std::string preload = std::string(TARNVALE_LAUNCHER).empty() ? "LD_PRELOAD=" : "QEMU_SET_ENV=LD_PRELOAD=";
+    return preload + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=" + std::to_string(n) +
            " ASAN_OPTIONS=" + quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
 }
 
@@ -84,10 +87,13 @@ protected:
             dup2(null, 1);
             dup2(null, 2);
             auto args = render(out, {"--tail", "3600", "--block", "16"});
-            std::vector<char*> argv{const_cast<char*>(TARNVALE_HOST_PATH)};
+            std::string launcher = TARNVALE_LAUNCHER;  // the emulator, in a build for another processor
+            std::vector<char*> argv;
+            if (!launcher.empty()) argv.push_back(launcher.data());
+            argv.push_back(const_cast<char*>(TARNVALE_HOST_PATH));
             for (auto& a : args) argv.push_back(a.data());
             argv.push_back(nullptr);
-            execv(TARNVALE_HOST_PATH, argv.data());
+            execv(argv[0], argv.data());
             _exit(127);
         }
         for (int k = 0; k < 2000 && !hasTemporaries(out); ++k) std::this_thread::sleep_for(std::chrono::milliseconds(10));
