@@ -2,6 +2,11 @@
 
 #include <cfloat>
 
+#if TARNVALE_NEON_KERNELS
+#include <asm/hwcap.h>
+#include <sys/auxv.h>
+#endif
+
 namespace tarnvale {
 
 namespace {
@@ -62,6 +67,9 @@ bool hasAvx512() {
     return __builtin_cpu_supports("avx512f") != 0;
 }
 #endif
+#if TARNVALE_NEON_KERNELS
+bool hasAdvancedSimd() { return (getauxval(AT_HWCAP) & HWCAP_ASIMD) != 0; }
+#endif
 
 const KernelInfo* findKernel(KernelIsa isa) {
     for (const KernelInfo& info : kKernels)
@@ -75,6 +83,9 @@ const KernelInfo kKernels[kNumKernels] = {
 #if TARNVALE_X86_KERNELS
     {KernelIsa::avx512, "avx512", mixFramesAvx512, mixFramesAvx512InPlace, mixFramesAvx512Spread, hasAvx512},
     {KernelIsa::avx2, "avx2", mixFramesAvx2, mixFramesAvx2InPlace, mixFramesAvx2Spread, hasAvx2},
+#endif
+#if TARNVALE_NEON_KERNELS
+    {KernelIsa::neon, "neon", mixFramesNeon, mixFramesNeonInPlace, mixFramesNeonSpread, hasAdvancedSimd},
 #endif
     {KernelIsa::portable, "portable", mixFramesPortable, mixFramesPortableInPlace, mixFramesPortableSpread, always},
 };

@@ -9,6 +9,11 @@
 #else
 #define TARNVALE_X86_KERNELS 0
 #endif
+#if defined(__aarch64__)
+#define TARNVALE_NEON_KERNELS 1
+#else
+#define TARNVALE_NEON_KERNELS 0
+#endif
 
 #include "parameter_store.h"
 #include "tables.h"
@@ -117,11 +122,15 @@ TARNVALE_DECLARE_KERNEL(mixFramesPortable)
 TARNVALE_DECLARE_KERNEL(mixFramesAvx2)
 TARNVALE_DECLARE_KERNEL(mixFramesAvx512)
 #endif
+#if TARNVALE_NEON_KERNELS
+TARNVALE_DECLARE_KERNEL(mixFramesNeon)
+#endif
 #undef TARNVALE_DECLARE_KERNEL
 
-// The kernels this build has, widest first; the portable kernel, last,
-// runs everywhere.
-enum class KernelIsa { portable, avx2, avx512 };
+// The kernels this build has, widest first (on ARM the NEON kernel, as wide
+// as the portable one, mixes twice as many frames per step); the portable
+// kernel, last, runs everywhere.
+enum class KernelIsa { portable, avx2, avx512, neon };
 struct KernelInfo {
     KernelIsa isa;
     const char* name;
@@ -132,6 +141,8 @@ struct KernelInfo {
 };
 #if TARNVALE_X86_KERNELS
 constexpr int kNumKernels = 3;
+#elif TARNVALE_NEON_KERNELS
+constexpr int kNumKernels = 2;
 #else
 constexpr int kNumKernels = 1;
 #endif
