@@ -40,6 +40,51 @@ public:
 private:
     unsigned int saved_;
 };
+#elif defined(__aarch64__)
+// 64-bit ARM: the controls live in FPCR, the exception flags in FPSR.
+constexpr uint32_t kFpcrFlushToZero = 1u << 24;  // FZ: inputs and results below the normal range count as 0
+// Every other FPCR bit clear: rounding to nearest (RMode, bits 23:22), no
+// exception trapped, NaNs propagated as on x86 (no default NaN), IEEE
+// half-precision, and no alternative handling.
+
+// [any thread] pure. The control register audio calls run with.
+inline uint32_t audioControlWord() { return kFpcrFlushToZero; }
+
+// [audio thread] Sets `word` in FPCR for its scope and gives the caller its
+// FPCR and FPSR (the flags raised meanwhile) back when it ends, on every
+// path. (A host that already runs with it costs no write of FPCR.) The
+// memory clobbers keep the mixing, done through calls and memory, between
+// the writes.
+class ScopedAudioFloatEnv {
+public:
+    explicit ScopedAudioFloatEnv(uint32_t word)
+        : control_(readFpcr()), status_(readFpsr()), changed_(control_ != word) {
+        if (changed_) writeFpcr(word);
+    }
+    ~ScopedAudioFloatEnv() {
+        writeFpsr(status_);
+        if (changed_) writeFpcr(control_);
+    }
+    ScopedAudioFloatEnv(const ScopedAudioFloatEnv&) = delete;
+    ScopedAudioFloatEnv& operator=(const ScopedAudioFloatEnv&) = delete;
+
+private:
+    static uint64_t readFpcr() {
+        uint64_t value;
+        __asm__ __volatile__("mrs %0, fpcr" : "=r"(value)::"memory");
+        return value;
+    }
+    static void writeFpcr(uint64_t value) { __asm__ __volatile__("msr fpcr, %0" ::"r"(value) : "memory"); }
+    static uint64_t readFpsr() {
+        uint64_t value;
+        __asm__ __volatile__("mrs %0, fpsr" : "=r"(value)::"memory");
+        return value;
+    }
+    static void writeFpsr(uint64_t value) { __asm__ __volatile__("msr fpsr, %0" ::"r"(value) : "memory"); }
+
+    uint64_t control_, status_;
+    bool changed_;
+};
 #else
 // Other processors: the state is left as the caller has it.
 inline uint32_t audioControlWord() { return 0; }

@@ -8,8 +8,12 @@
 
 #if defined(__SSE2__) || defined(__x86_64__)
 #include <xmmintrin.h>
-#define TARNVALE_TEST_MXCSR 1
+#define TARNVALE_TEST_FLOAT_STATE 1
+#elif defined(__aarch64__)
+#define TARNVALE_TEST_FLOAT_STATE 1
 #endif
+#include <cstdint>
+#include <ostream>
 
 #include "abi_fixture.h"
 #include "support/reference_mixer.h"
@@ -230,8 +234,61 @@ TEST_F(Abi, HugeFiniteParameterValuesKeepSilenceSilent) {
     }
 }
 
-#if defined(TARNVALE_TEST_MXCSR)
-constexpr unsigned kDefaultMxcsr = 0x1F80;  // all exceptions masked, round to nearest
+#if defined(TARNVALE_TEST_FLOAT_STATE)
+// A caller's floating-point state: MXCSR on x86 (controls and flags in one
+// register); FPCR (controls) and FPSR (flags) on ARM.
+struct FloatState {
+    uint64_t control, flags;
+    bool operator==(const FloatState& o) const { return control == o.control && flags == o.flags; }
+};
+std::ostream& operator<<(std::ostream& os, const FloatState& s) {
+    return os << std::hex << "control 0x" << s.control << ", flags 0x" << s.flags << std::dec;
+}
+#if defined(__aarch64__)
+FloatState readFloatState() {
+    FloatState s;
+    __asm__ __volatile__("mrs %0, fpcr" : "=r"(s.control)::"memory");
+    __asm__ __volatile__("mrs %0, fpsr" : "=r"(s.flags)::"memory");
+    return s;
+}
+void writeFloatState(const FloatState& s) {
+    __asm__ __volatile__("msr fpcr, %0" ::"r"(s.control) : "memory");
+    __asm__ __volatile__("msr fpsr, %0" ::"r"(s.flags) : "memory");
+}
+constexpr FloatState kDefaultFloatState{0, 0};  // round to nearest, nothing flushed or trapped, no flag raised
+// What every processor keeps of a state written: all but the trap enables.
+constexpr FloatState kKept{(uint64_t{0xF} << 22), 0x9F};
+constexpr uint64_t kFlushToZero = uint64_t{1} << 24, kRoundTowardZero = uint64_t{3} << 22,
+                   kRoundDown = uint64_t{2} << 22, kDefaultNan = uint64_t{1} << 25, kAlternativeHalf = uint64_t{1} << 26,
+                   kTrapDivideByZero = uint64_t{1} << 9, kEveryFlag = 0x9F;
+const struct {
+    const char* what;
+    FloatState state;
+} kCallers[] = {
+    {"defaults", kDefaultFloatState},
+    {"flush-to-zero already on", {kFlushToZero, 0}},
+    {"rounding toward zero", {kRoundTowardZero, 0}},
+    {"rounding down, flags already raised", {kRoundDown, kEveryFlag}},
+    {"default NaN and alternative half precision", {kDefaultNan | kAlternativeHalf | kFlushToZero, 0}},
+    // Most processors (and emulators) do not trap: the bit then reads as 0.
+    {"divide-by-zero trapped", {kTrapDivideByZero, 0}},
+};
+#else
+FloatState readFloatState() { return {_mm_getcsr(), 0}; }
+void writeFloatState(const FloatState& s) { _mm_setcsr(static_cast<unsigned>(s.control)); }
+constexpr FloatState kDefaultFloatState{0x1F80, 0};  // all exceptions masked, round to nearest
+const struct {
+    const char* what;
+    FloatState state;
+} kCallers[] = {
+    {"defaults", kDefaultFloatState},
+    {"flush-to-zero and denormals-are-zero already on", {0x1F80 | 0x8040, 0}},
+    {"rounding toward zero", {0x1F80 | 0x6000, 0}},
+    {"rounding down, flags already raised", {0x1F80 | 0x2000 | 0x3F, 0}},
+    {"divide-by-zero unmasked", {0x1F80 & ~0x0200u, 0}},
+};
+constexpr FloatState kKept{0xFFFF, 0};
+#endif
 
 // Whatever floating-point state the caller runs with, the process call gives
 // it back unchanged, on every path, and mixes with the same bits.
@@ -247,17 +304,7 @@ TEST_F(Abi, ProcessingLeavesTheCallersFloatingPointStateAsItWas) {
 
     AudioBuffers missing(abitest::kOutputs, kFrames);
     missing.alias(20, nullptr);
-    const struct {
-        const char* what;
-        unsigned state;
-    } callers[] = {
-        {"defaults", kDefaultMxcsr},
-        {"flush-to-zero and denormals-are-zero already on", kDefaultMxcsr | 0x8040},
-        {"rounding toward zero", kDefaultMxcsr | 0x6000},
-        {"rounding down, flags already raised", kDefaultMxcsr | 0x2000 | 0x3F},
-        {"divide-by-zero unmasked", kDefaultMxcsr & ~0x0200u},
-    };
-    for (const auto& caller : callers) {
+    for (const auto& caller : kCallers) {
         const struct {
             const char* path;
             float** inputs;
@@ -271,12 +318,15 @@ TEST_F(Abi, ProcessingLeavesTheCallersFloatingPointStateAsItWas) {
             {"a missing output buffer", in.pointers(), missing.pointers(), kFrames},
         };
         for (const auto& path : paths) {
-            const unsigned saved = _mm_getcsr();
-            _mm_setcsr(caller.state);
+            const FloatState saved = readFloatState();
+            writeFloatState(caller.state);
+            const FloatState before = readFloatState();  // what this processor keeps of it
             plugin->processReplacing(path.inputs, path.outputs, path.frames);
-            const unsigned after = _mm_getcsr();
-            _mm_setcsr(saved);
-            EXPECT_EQ(after, caller.state) << caller.what << ", " << path.path;
+            const FloatState after = readFloatState();
+            writeFloatState(saved);
+            EXPECT_EQ(before.control & kKept.control, caller.state.control & kKept.control) << caller.what;
+            EXPECT_EQ(before.flags & kKept.flags, caller.state.flags & kKept.flags) << caller.what;
+            EXPECT_EQ(after, before) << caller.what << ", " << path.path;
         }
         for (int k = 0; k < abitest::kOutputs; ++k)
             ASSERT_EQ(std::memcmp(out[k], reference[k], sizeof(float) * kFrames), 0) << caller.what << ", output " << k;
@@ -296,10 +346,10 @@ TEST_F(Abi, SubnormalInputGivesExactZeros) {
     AudioBuffers in(abitest::kInputs, kFrames), out(abitest::kOutputs, kFrames, 1.0f);
     for (int k = 0; k < abitest::kInputs; ++k)
         for (int i = 0; i < kFrames; ++i) in[k][i] = signal(rng) * 1e-39f;
-    const unsigned saved = _mm_getcsr();
-    _mm_setcsr(kDefaultMxcsr);
+    const FloatState saved = readFloatState();
+    writeFloatState(kDefaultFloatState);
     plugin->processReplacing(in.pointers(), out.pointers(), kFrames);
-    _mm_setcsr(saved);
+    writeFloatState(saved);
     for (int k = 0; k < abitest::kOutputs; ++k)
         for (int i = 0; i < kFrames; ++i) ASSERT_EQ(out[k][i], 0.0f) << "output " << k << " frame " << i;
 }
