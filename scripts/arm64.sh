@@ -51,4 +51,7 @@ echo "== exports, imports and the oldest C library"
 bash scripts/check-elf.sh AArch64 "$build/tarnvale.so" "$build/bundles/tarnvale.lv2/tarnvale_lv2.so" "$build/tarnvale-host"
 
 echo "== aarch64 tests under qemu-aarch64 (their times say nothing about speed on ARM)"
-ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 900
+# The memory test's ten minutes of sixteen stems take several minutes
+# under emulation, and measure the emulator's memory as much as the tool's.
+echo "arm64: Cli.LongRenderMemoryStaysFlat runs in the native builds only (under emulation it would measure qemu)"
+GTEST_FILTER=-Cli.LongRenderMemoryStaysFlat ctest --test-dir "$build" --output-on-failure -j"$jobs" --timeout 900
