@@ -19,12 +19,80 @@ inline bool nonFiniteBits(float v) {
 
 inline float fullScale(float v) { return v < 0.0f ? -1.0f : 1.0f; }
 
+// The hot loops are built for the processor at hand as well as for the
+// baseline, and the widest the processor runs is taken.
+#if defined(__x86_64__) || defined(__i386__)
+#define TARNVALE_WIDEST __attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
+#else
+#define TARNVALE_WIDEST
+#endif
+
+constexpr size_t kLanes = 16;
+typedef float Vec __attribute__((vector_size(kLanes * sizeof(float))));
+typedef int32_t IntVec __attribute__((vector_size(kLanes * sizeof(float))));
+
+inline Vec load(const float* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline Vec magnitude(Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<IntVec>(v) & 0x7FFFFFFF); }
+inline Vec larger(Vec a, Vec b) { return a > b ? a : b; }
+
+// One run of finite frames: each side's peak, the sum of squares, and the
+// samples at or beyond full scale. Squares are summed in single precision
+// within the run (at most a block of the render), in double across runs.
+struct RunFigures {
+    float peak[2];
+    double squares;
+    uint64_t full;
+};
+
+TARNVALE_WIDEST
+RunFigures runFigures(const float* left, const float* right, size_t n) {
+    Vec peakLeft = {}, peakRight = {}, squares = {};
+    IntVec full = {};
+    const Vec one = Vec{} + 1.0f;
+    size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        const Vec l = magnitude(load(left + i)), r = magnitude(load(right + i));
+        peakLeft = larger(peakLeft, l);
+        peakRight = larger(peakRight, r);
+        squares += l * l + r * r;
+        full -= (l >= one) + (r >= one);  // a true comparison is -1
+    }
+    RunFigures f{{0.0f, 0.0f}, 0.0, 0};
+    for (size_t k = 0; k < kLanes; ++k) {
+        f.peak[0] = std::max(f.peak[0], peakLeft[k]);
+        f.peak[1] = std::max(f.peak[1], peakRight[k]);
+        f.squares += squares[k];
+        f.full += static_cast<uint64_t>(full[k]);
+    }
+    for (; i < n; ++i) {
+        const float l = std::fabs(left[i]), r = std::fabs(right[i]);
+        f.peak[0] = std::max(f.peak[0], l);
+        f.peak[1] = std::max(f.peak[1], r);
+        f.squares += static_cast<double>(l) * l + static_cast<double>(r) * r;
+        f.full += static_cast<uint64_t>(l >= 1.0f) + static_cast<uint64_t>(r >= 1.0f);
+    }
+    return f;
+}
+
 }  // namespace
 
+TARNVALE_WIDEST
 uint64_t countNonFinite(const float* samples, size_t n) {
     uint64_t count = 0;
     for (size_t i = 0; i < n; ++i) count += nonFiniteBits(samples[i]);
     return count;
+}
+
+TARNVALE_WIDEST
+void interleave(const float* left, const float* right, float* out, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = left[i];
+        out[2 * i + 1] = right[i];
+    }
 }
 
 uint64_t finiteCopy(const float* in, float* out, size_t n) {
@@ -72,22 +140,15 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
 }
 
 void LevelMeter::addColumnRun(const float* left, const float* right, size_t n) {
-    float peakLeft = 0.0f, peakRight = 0.0f;
-    double squares = 0.0;
-    uint64_t clipped = 0;
-    for (size_t i = 0; i < n; ++i) {
-        const float l = std::fabs(left[i]), r = std::fabs(right[i]);
-        peakLeft = std::max(peakLeft, l);
-        peakRight = std::max(peakRight, r);
-        squares += static_cast<double>(l) * l + static_cast<double>(r) * r;
-        clipped += static_cast<uint64_t>(l >= 1.0f) + static_cast<uint64_t>(r >= 1.0f);
-    }
-    sumSquares_ += squares;
-    peak_ = std::max({peak_, static_cast<double>(peakLeft), static_cast<double>(peakRight)});
-    if (clips_) clipped_ += clipped;
+    const RunFigures f = runFigures(left, right, n);
+    sumSquares_ += f.squares;
+    peak_ = std::max({peak_, static_cast<double>(f.peak[0]), static_cast<double>(f.peak[1])});
+    if (clips_) clipped_ += f.full;
     if (column_ < kPlotColumns) {
-        columns_[0][static_cast<size_t>(column_)] = std::max(columns_[0][static_cast<size_t>(column_)], peakLeft);
-        columns_[1][static_cast<size_t>(column_)] = std::max(columns_[1][static_cast<size_t>(column_)], peakRight);
+        float& l = columns_[0][static_cast<size_t>(column_)];
+        float& r = columns_[1][static_cast<size_t>(column_)];
+        l = std::max(l, f.peak[0]);
+        r = std::max(r, f.peak[1]);
     }
 }
 
@@ -113,10 +174,7 @@ void LoudnessMeter::add(const float* left, const float* right, size_t n) {
     interleaved_.resize(2 * n);
     float* out = interleaved_.data();
     if (countNonFinite(left, n) + countNonFinite(right, n) == 0) {
-        for (size_t i = 0; i < n; ++i) {
-            out[2 * i] = left[i];
-            out[2 * i + 1] = right[i];
-        }
+        interleave(left, right, out, n);
     } else {
         for (size_t i = 0; i < n; ++i) {
             out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];

@@ -21,6 +21,8 @@ namespace tools {
 
 // [any thread] The samples that are NaN or infinite among n.
 uint64_t countNonFinite(const float* samples, size_t n);
+// [any thread] Both sides' n samples, interleaved into out (2n samples).
+void interleave(const float* left, const float* right, float* out, size_t n);
 // [any thread] Copies n samples, each non-finite one replaced as above;
 // returns how many were replaced.
 uint64_t finiteCopy(const float* in, float* out, size_t n);

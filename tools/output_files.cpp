@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "interrupts.h"
+#include "measure.h"
 
 namespace tools {
 
@@ -214,10 +215,7 @@ bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate,
 bool AudioWriter::write(const float* left, const float* right, size_t frames, std::string& error) {
     interleaved_.resize(2 * frames);
     float* out = interleaved_.data();
-    for (size_t i = 0; i < frames; ++i) {
-        out[2 * i] = left[i];
-        out[2 * i + 1] = right[i];
-    }
+    interleave(left, right, out, frames);
     if (sf_writef_float(sf_, out, static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames)) {
         error = sink_->failed != 0 ? failure(file_.finalPath(), sink_->failed)
                                    : "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
