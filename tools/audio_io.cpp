@@ -255,8 +255,6 @@ std::string sampleFormatName(int format) {
     }
 }
 
-bool formatClips(int format) { return (format & SF_FORMAT_SUBMASK) != SF_FORMAT_FLOAT; }
-
 std::string extensionFor(int format) { return containerName(format); }
 
 }  // namespace tools

@@ -81,8 +81,6 @@ int outputFormat(const std::string& container, const std::string& samples, std::
 // floating-point ones float.
 std::string containerName(int format);
 std::string sampleFormatName(int format);
-// Whether files of this format clip samples beyond full scale.
-bool formatClips(int format);
 
 // File extension for a format word: "wav", "flac", "aiff".
 std::string extensionFor(int format);

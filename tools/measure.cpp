@@ -39,41 +39,35 @@ inline Vec load(const float* p) {
 inline Vec magnitude(Vec v) { return reinterpret_cast<Vec>(reinterpret_cast<IntVec>(v) & 0x7FFFFFFF); }
 inline Vec larger(Vec a, Vec b) { return a > b ? a : b; }
 
-// One run of finite frames: each side's peak, the sum of squares, and the
-// samples at or beyond full scale. Squares are summed in single precision
-// within the run (at most a block of the render), in double across runs.
+// One run of finite frames: each side's peak and the sum of squares.
+// Squares are summed in single precision within the run (at most a block
+// of the render), in double across runs.
 struct RunFigures {
     float peak[2];
     double squares;
-    uint64_t full;
 };
 
 TARNVALE_WIDEST
 RunFigures runFigures(const float* left, const float* right, size_t n) {
     Vec peakLeft = {}, peakRight = {}, squares = {};
-    IntVec full = {};
-    const Vec one = Vec{} + 1.0f;
     size_t i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         const Vec l = magnitude(load(left + i)), r = magnitude(load(right + i));
         peakLeft = larger(peakLeft, l);
         peakRight = larger(peakRight, r);
         squares += l * l + r * r;
-        full -= (l >= one) + (r >= one);  // a true comparison is -1
     }
-    RunFigures f{{0.0f, 0.0f}, 0.0, 0};
+    RunFigures f{{0.0f, 0.0f}, 0.0};
     for (size_t k = 0; k < kLanes; ++k) {
         f.peak[0] = std::max(f.peak[0], peakLeft[k]);
         f.peak[1] = std::max(f.peak[1], peakRight[k]);
         f.squares += squares[k];
-        f.full += static_cast<uint64_t>(full[k]);
     }
     for (; i < n; ++i) {
         const float l = std::fabs(left[i]), r = std::fabs(right[i]);
         f.peak[0] = std::max(f.peak[0], l);
         f.peak[1] = std::max(f.peak[1], r);
         f.squares += static_cast<double>(l) * l + static_cast<double>(r) * r;
-        f.full += static_cast<uint64_t>(l >= 1.0f) + static_cast<uint64_t>(r >= 1.0f);
     }
     return f;
 }
@@ -105,29 +99,37 @@ uint64_t finiteCopy(const float* in, float* out, size_t n) {
     return count;
 }
 
-LevelMeter::LevelMeter(int64_t totalFrames, bool clips) : total_(totalFrames), clips_(clips) {
+LevelMeter::LevelMeter(int64_t totalFrames, const FileSamples& file) : total_(totalFrames), file_(file) {
     for (auto& c : columns_) c.assign(kPlotColumns, 0.0f);
+    columnClipped_.assign(kPlotColumns, 0);
     // Column c holds the frames f with c <= f * kPlotColumns / total < c + 1.
     columnEnd_ = total_ > 0 ? (total_ + kPlotColumns - 1) / kPlotColumns : std::numeric_limits<int64_t>::max();
 }
 
 void LevelMeter::add(const float* left, const float* right, size_t n) {
-    // Each side as it is, or a copy with its non-finite samples replaced.
+    // Each side as the file holds it: as it is, or a copy (quantized, or
+    // with its non-finite samples replaced).
+    const float* given[2] = {left, right};
     const float* side[2] = {left, right};
     for (int s = 0; s < 2; ++s) {
-        const uint64_t bad = countNonFinite(side[s], n);
-        if (bad > 0) {
-            finite_[s].resize(n);
-            finiteCopy(side[s], finite_[s].data(), n);
-            side[s] = finite_[s].data();
-            nonFinite_ += bad;
+        const uint64_t bad = countNonFinite(given[s], n);
+        nonFinite_ += bad;
+        if (file_.quantizes() || bad > 0) {
+            held_[s].resize(n);
+            side[s] = held_[s].data();
+            if (!file_.quantizes()) finiteCopy(given[s], held_[s].data(), n);
         }
-        truePeak_[s].add(side[s], n);
     }
     // The frames column by column: the boundary is computed once a column.
     size_t at = 0;
     while (at < n) {
         const auto run = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), columnEnd_ - seen_));
+        if (file_.quantizes()) {
+            const uint64_t clipped = file_.hold(given[0] + at, held_[0].data() + at, run) +
+                                     file_.hold(given[1] + at, held_[1].data() + at, run);
+            clipped_ += clipped;
+            if (column_ < kPlotColumns) columnClipped_[static_cast<size_t>(column_)] += clipped;
+        }
         addColumnRun(side[0] + at, side[1] + at, run);
         at += run;
         seen_ += static_cast<int64_t>(run);
@@ -136,6 +138,7 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
             columnEnd_ = ((column_ + 1) * total_ + kPlotColumns - 1) / kPlotColumns;
         }
     }
+    for (int s = 0; s < 2; ++s) truePeak_[s].add(side[s], n);
     samples_ += 2 * n;
 }
 
@@ -143,7 +146,6 @@ void LevelMeter::addColumnRun(const float* left, const float* right, size_t n) {
     const RunFigures f = runFigures(left, right, n);
     sumSquares_ += f.squares;
     peak_ = std::max({peak_, static_cast<double>(f.peak[0]), static_cast<double>(f.peak[1])});
-    if (clips_) clipped_ += f.full;
     if (column_ < kPlotColumns) {
         float& l = columns_[0][static_cast<size_t>(column_)];
         float& r = columns_[1][static_cast<size_t>(column_)];
@@ -160,7 +162,7 @@ double LevelMeter::rms() const { return samples_ > 0 ? std::sqrt(sumSquares_ / s
 
 double LevelMeter::truePeak() const { return std::max({truePeak_[0].peak(), truePeak_[1].peak(), peak_}); }
 
-LoudnessMeter::LoudnessMeter(int sampleRate) {
+LoudnessMeter::LoudnessMeter(int sampleRate, const FileSamples& file) : file_(file) {
     // The histogram keeps the state the same size for any length.
     state_ = ebur128_init(2, static_cast<unsigned long>(sampleRate),
                           EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
@@ -173,8 +175,9 @@ LoudnessMeter::~LoudnessMeter() {
 void LoudnessMeter::add(const float* left, const float* right, size_t n) {
     interleaved_.resize(2 * n);
     float* out = interleaved_.data();
-    if (countNonFinite(left, n) + countNonFinite(right, n) == 0) {
+    if (file_.quantizes() || countNonFinite(left, n) + countNonFinite(right, n) == 0) {
         interleave(left, right, out, n);
+        file_.hold(out, out, 2 * n);  // as the file holds them (float files: unchanged)
     } else {
         for (size_t i = 0; i < n; ++i) {
             out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];

@@ -5,7 +5,9 @@
 // memory does not grow with the length of the render, and the figures do
 // not depend on how the frames are split into calls.
 //
-// A sample that is not a finite number is counted, and measured as full
+// Both measure what the file holds (file_samples.h): a 16-bit file's
+// samples after quantizing and clipping, a float file's as they are. A
+// sample that is not a finite number is counted, and measured as full
 // scale (an infinity with its sign, NaN as +1): never as silence.
 #pragma once
 
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "file_samples.h"
 #include "true_peak.h"
 
 namespace tools {
@@ -33,8 +36,8 @@ constexpr int kPlotColumns = 600;
 class LevelMeter {
 public:
     // totalFrames: the render's length, to place each frame in its column;
-    // clips: whether the written file clips samples beyond full scale.
-    LevelMeter(int64_t totalFrames, bool clips);
+    // file: what the written file holds.
+    LevelMeter(int64_t totalFrames, const FileSamples& file);
     // [any thread] The next n frames (one call at a time).
     void add(const float* left, const float* right, size_t n);
     // [any thread] After the last add(), on its thread: completes the true peak.
@@ -47,6 +50,8 @@ public:
     uint64_t nonFinite() const { return nonFinite_; }
     // Per plot column, each side's peak (linear).
     const std::vector<float>& columnPeaks(int side) const { return columns_[side]; }
+    // Per plot column, the samples the file clipped there.
+    const std::vector<uint64_t>& columnClipped() const { return columnClipped_; }
 
 private:
     void addColumnRun(const float* left, const float* right, size_t n);
@@ -54,17 +59,18 @@ private:
     int64_t total_, seen_ = 0;
     int column_ = 0;
     int64_t columnEnd_ = 0;  // the first frame of the next column
-    bool clips_;
+    FileSamples file_;
     double peak_ = 0.0, sumSquares_ = 0.0;
     uint64_t samples_ = 0, clipped_ = 0, nonFinite_ = 0;
     std::vector<float> columns_[2];
-    std::vector<float> finite_[2];
+    std::vector<uint64_t> columnClipped_;
+    std::vector<float> held_[2];  // a call's samples as the file holds them
     TruePeakMeter truePeak_[2];
 };
 
 class LoudnessMeter {
 public:
-    explicit LoudnessMeter(int sampleRate);
+    LoudnessMeter(int sampleRate, const FileSamples& file);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
@@ -76,6 +82,7 @@ public:
 
 private:
     ebur128_state* state_ = nullptr;
+    FileSamples file_;
     std::vector<float> interleaved_;
 };
 

@@ -204,8 +204,9 @@ bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate,
         error = "cannot write " + finalPath + ": " + sf_strerror(nullptr);
         return false;
     }
-    // Integer formats clip what lies beyond full scale rather than wrap it;
-    // float files keep every value. No PEAK chunk: it holds the time of
+    samples_ = FileSamples(format);
+    // Integer formats are given whole numbers already clipped; libsndfile's
+    // own clipping stays on as a guard. No PEAK chunk: it holds the time of
     // writing, and the same render should give the same bytes.
     sf_command(sf_, SFC_SET_CLIPPING, nullptr, SF_TRUE);
     sf_command(sf_, SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
@@ -216,7 +217,15 @@ bool AudioWriter::write(const float* left, const float* right, size_t frames, st
     interleaved_.resize(2 * frames);
     float* out = interleaved_.data();
     interleave(left, right, out, frames);
-    if (sf_writef_float(sf_, out, static_cast<sf_count_t>(frames)) != static_cast<sf_count_t>(frames)) {
+    sf_count_t written = 0;
+    if (samples_.quantizes()) {
+        steps_.resize(2 * frames);
+        samples_.words(out, steps_.data(), 2 * frames);
+        written = sf_writef_int(sf_, steps_.data(), static_cast<sf_count_t>(frames));
+    } else {
+        written = sf_writef_float(sf_, out, static_cast<sf_count_t>(frames));
+    }
+    if (written != static_cast<sf_count_t>(frames)) {
         error = sink_->failed != 0 ? failure(file_.finalPath(), sink_->failed)
                                    : "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
         return false;

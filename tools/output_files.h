@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "file_samples.h"
+
 typedef struct sf_private_tag SNDFILE;
 
 namespace tools {
@@ -46,7 +48,9 @@ private:
 bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error);
 
 // A stereo audio file written through libsndfile into a buffer that goes to
-// the file in large writes.
+// the file in large writes. A 16- or 24-bit file gets the steps FileSamples
+// gives (handed to libsndfile as whole numbers, which it stores as they
+// are), so the file holds exactly what the meters measure.
 class AudioWriter {
 public:
     AudioWriter();
@@ -70,7 +74,9 @@ private:
     TemporaryFile file_;
     std::unique_ptr<Sink> sink_;
     SNDFILE* sf_ = nullptr;
+    FileSamples samples_{0};
     std::vector<float> interleaved_;
+    std::vector<int32_t> steps_;
 };
 
 // The size of the writes an AudioWriter makes (but for its last).

@@ -48,7 +48,7 @@ public:
 };
 class LevelTask : public OutputTask {
 public:
-    LevelTask(const OutputPair& p, int64_t total, bool clips) : OutputTask(p.left, p.right, 2), meter(total, clips) {}
+    LevelTask(const OutputPair& p, int64_t total, const FileSamples& file) : OutputTask(p.left, p.right, 2), meter(total, file) {}
     bool consume(const float* l, const float* r, size_t n, std::string&) override {
         meter.add(l, r, n);
         return true;
@@ -61,7 +61,7 @@ public:
 };
 class LoudnessTask : public OutputTask {
 public:
-    LoudnessTask(const OutputPair& p, int rate) : OutputTask(p.left, p.right, 4), meter(rate) {}
+    LoudnessTask(const OutputPair& p, int rate, const FileSamples& file) : OutputTask(p.left, p.right, 4), meter(rate, file) {}
     bool consume(const float* l, const float* r, size_t n, std::string&) override {
         meter.add(l, r, n);
         return true;
@@ -222,8 +222,8 @@ int openRender(Session& s) {
     for (auto& o : s.outputs) {
         o.write = std::make_unique<WriteTask>(o.pair);
         if (!o.write->writer.open(o.path, plan.format, plan.sampleRate, s.error)) return s.fail(kExitOutput);
-        o.levels = std::make_unique<LevelTask>(o.pair, s.total, formatClips(plan.format));
-        o.loudness = std::make_unique<LoudnessTask>(o.pair, plan.sampleRate);
+        o.levels = std::make_unique<LevelTask>(o.pair, s.total, FileSamples(plan.format));
+        o.loudness = std::make_unique<LoudnessTask>(o.pair, plan.sampleRate, FileSamples(plan.format));
         tasks.insert(tasks.end(), {o.write.get(), o.levels.get(), o.loudness.get()});
     }
     const int jobs = plan.jobs > 0 ? plan.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
@@ -347,6 +347,7 @@ int measureOutputs(Session& s) {
                     db(m.truePeak()), m.clipped(), m.nonFinite()};
         r.columns[0] = m.columnPeaks(0);
         r.columns[1] = m.columnPeaks(1);
+        r.clippedColumns = m.columnClipped();
         s.reports.push_back(std::move(r));
     }
     return 0;
@@ -448,6 +449,11 @@ void printSummary(Session& s) {
             s.err << "tarnvale-host: warning: output " << r.name << " has "
                   << counted(r.levels.nonFinite, "sample that is", "samples that are")
                   << " not a finite number, measured as full scale\n";
+    for (const auto& r : s.reports)
+        if (r.levels.clipped > 0)
+            s.err << "tarnvale-host: warning: " << r.file << " clipped " << counted(r.levels.clipped, "sample", "samples")
+                  << " beyond full scale, which a " << FileSamples(plan.format).bits()
+                  << "-bit file cannot hold; render with --sample-format float to keep them, or lower the levels\n";
     s.out << "wrote " << counted(s.outputs.size(), "file", "files") << " to " << plan.outDir << " (" << s.total << " frames at " << plan.sampleRate << " Hz, "
           << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
     printLevelTable(s.reports, s.out);

@@ -27,6 +27,7 @@ struct OutputReport {
     std::string file;
     Measured levels;
     std::vector<float> columns[2];  // per plot column, each side's peak (linear)
+    std::vector<uint64_t> clippedColumns;  // per plot column, the samples the file clipped
 };
 
 // One row per output: peak, RMS, loudness, loudness range, true peak,

@@ -1,4 +1,5 @@
 // tarnvale-host through its command line, on small generated files.
+#include <ebur128.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <sys/resource.h>
@@ -16,6 +17,8 @@
 
 #include "audio_io.h"
 #include "cli_fixture.h"
+#include "file_samples.h"
+#include "measure.h"
 #include "midi_bytes.h"
 #include "render.h"
 #include "report.h"
@@ -356,31 +359,125 @@ TEST_F(Cli, LoudnessAndTheReport) {
     }
 }
 
-// Float files keep a hot main bus; 16-bit files clip it and say how much.
-TEST_F(Cli, SampleFormatsAndClipping) {
-    const std::string hot = writeFile("hot.wav", 2, 8000, 800, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](size_t i, int) {
-        return 0.9f * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
+// A file read back with libsndfile, interleaved.
+struct ReadBack {
+    int rate = 0, format = 0;
+    std::vector<float> samples;
+};
+ReadBack readBack(const std::string& path) {
+    ReadBack file;
+    SF_INFO info{};
+    SNDFILE* sf = sf_open(path.c_str(), SFM_READ, &info);
+    EXPECT_NE(sf, nullptr) << path << ": " << sf_strerror(nullptr);
+    if (sf == nullptr) return file;
+    EXPECT_EQ(info.channels, 2);
+    file.rate = info.samplerate;
+    file.format = info.format;
+    file.samples.resize(static_cast<size_t>(info.frames) * 2);
+    EXPECT_EQ(sf_readf_float(sf, file.samples.data(), info.frames), info.frames);
+    sf_close(sf);
+    return file;
+}
+
+double toDb(double linear) { return 20.0 * std::log10(linear); }
+
+// Float files keep a hot main bus. 16- and 24-bit files clip it: the file
+// holds the nearest step within full scale, the table and the report
+// measure what the file holds (read back here with libsndfile), and a
+// warning names the file, the count and the fix.
+TEST_F(Cli, ClippedFilesAreMeasuredAsWrittenAndWarnedAbout) {
+    const std::string hot = writeFile("hot.wav", 2, 8000, 8000, SF_FORMAT_WAV | SF_FORMAT_PCM_16, [](size_t i, int c) {
+        return (c == 0 ? 0.9f : 0.7f) * static_cast<float>(std::sin(0.05 * static_cast<double>(i)));
     });
-    const Outcome asFloat = run({"render", "--in", "1=" + hot, "--in", "2=" + hot, "--out", dir + "/float",
-                                 "--sample-format", "float"});
+    const std::vector<std::string> hotMix{"--in", "1=" + hot, "--in", "2=" + hot, "--in", "3=" + hot};
+    auto renderAs = [&](const std::string& out, std::vector<std::string> extra) {
+        std::vector<std::string> args{"render", "--out", out, "--report", out + ".json"};
+        args.insert(args.end(), hotMix.begin(), hotMix.end());
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(args);
+    };
+    const Outcome asFloat = renderAs(dir + "/float", {"--sample-format", "float"});
     ASSERT_EQ(asFloat.code, 0) << asFloat.err;
-    tools::AudioFile main;
-    std::string error;
-    ASSERT_TRUE(tools::readAudio(dir + "/float/main.wav", main, error)) << error;
-    EXPECT_EQ(main.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
-    EXPECT_GT(*std::max_element(main.left.begin(), main.left.end()), 1.7f) << "two channels at 0.9 sum past full scale";
+    EXPECT_EQ(asFloat.err, "") << "nothing clips in a float file";
+    const ReadBack mix = readBack(dir + "/float/main.wav");
+    EXPECT_EQ(mix.format & SF_FORMAT_SUBMASK, SF_FORMAT_FLOAT);
+    EXPECT_GT(*std::max_element(mix.samples.begin(), mix.samples.end()), 2.0f) << "three channels sum past full scale";
     EXPECT_NE(asFloat.out.find("wav float"), std::string::npos) << asFloat.out;
 
-    const Outcome asInt = run({"render", "--in", "1=" + hot, "--in", "2=" + hot, "--out", dir + "/int", "--report",
-                               dir + "/int.json"});
-    ASSERT_EQ(asInt.code, 0) << asInt.err;
-    ASSERT_TRUE(tools::readAudio(dir + "/int/main.wav", main, error)) << error;
-    EXPECT_EQ(main.format & SF_FORMAT_SUBMASK, SF_FORMAT_PCM_16) << "the first input's sample format by default";
-    EXPECT_LE(*std::max_element(main.left.begin(), main.left.end()), 1.0f);
-    std::ifstream file(dir + "/int.json");
-    const nlohmann::json j = nlohmann::json::parse(file);
-    EXPECT_GT(j["outputs"][0]["clipped"].get<long>(), 100);
-    EXPECT_EQ(j["outputs"][3]["clipped"], 0) << "one channel alone stays below full scale";
+    const struct {
+        std::vector<std::string> options;
+        int subtype, bits;
+        const char* file;
+    } cases[] = {
+        {{}, SF_FORMAT_PCM_16, 16, "main.wav"},  // the first input's sample format by default
+        {{"--sample-format", "pcm24"}, SF_FORMAT_PCM_24, 24, "main.wav"},
+        {{"--format", "flac"}, SF_FORMAT_PCM_16, 16, "main.flac"},
+        {{"--format", "aiff", "--sample-format", "pcm24"}, SF_FORMAT_PCM_24, 24, "main.aiff"},
+    };
+    int k = 0;
+    for (const auto& c : cases) {
+        const std::string out = dir + "/int" + std::to_string(k++);
+        const Outcome r = renderAs(out, c.options);
+        ASSERT_EQ(r.code, 0) << r.err;
+        const std::string path = out + "/" + c.file;
+        const ReadBack file = readBack(path);
+        ASSERT_EQ(file.samples.size(), mix.samples.size()) << path;
+        EXPECT_EQ(file.format & SF_FORMAT_SUBMASK, c.subtype) << path;
+        // Each sample is the float mix's nearest step, clipped at the range.
+        const double steps = std::ldexp(1.0, c.bits - 1);
+        uint64_t clipped = 0;
+        double peak = 0.0, squares = 0.0;
+        for (size_t i = 0; i < file.samples.size(); ++i) {
+            const double step = std::nearbyint(static_cast<double>(mix.samples[i]) * steps);
+            clipped += step > steps - 1 || step < -steps;
+            const double expected = std::min(std::max(step, -steps), steps - 1) / steps;
+            ASSERT_EQ(file.samples[i], expected) << path << " sample " << i;
+            peak = std::max(peak, std::fabs(static_cast<double>(file.samples[i])));
+            squares += static_cast<double>(file.samples[i]) * file.samples[i];
+        }
+        ASSERT_GT(clipped, 1000u) << path;
+        EXPECT_EQ(peak, 1.0) << "the negative side reaches -1 exactly";
+        // The report's figures are the file's.
+        std::ifstream json(out + ".json");
+        const nlohmann::json j = nlohmann::json::parse(json);
+        const auto& main = j["outputs"][0];
+        EXPECT_EQ(main["clipped"].get<uint64_t>(), clipped) << path;
+        EXPECT_NEAR(main["peak_dbfs"].get<double>(), toDb(peak), 0.005) << path;
+        EXPECT_NEAR(main["rms_dbfs"].get<double>(), toDb(std::sqrt(squares / static_cast<double>(file.samples.size()))), 0.005)
+            << path;
+        ebur128_state* st = ebur128_init(2, static_cast<unsigned long>(file.rate), EBUR128_MODE_I);
+        ebur128_add_frames_float(st, file.samples.data(), file.samples.size() / 2);
+        double lufs = 0.0;
+        ebur128_loudness_global(st, &lufs);
+        ebur128_destroy(&st);
+        EXPECT_NEAR(main["lufs"].get<double>(), lufs, 0.05) << path;
+        // The true peak (its own accuracy is tested with the meters): the
+        // file's, measured as a float file's, not the mix's.
+        std::vector<float> left, right;
+        for (size_t i = 0; i < file.samples.size(); i += 2) {
+            left.push_back(file.samples[i]);
+            right.push_back(file.samples[i + 1]);
+        }
+        tools::LevelMeter asRead(static_cast<int64_t>(left.size()), tools::FileSamples(SF_FORMAT_WAV | SF_FORMAT_FLOAT));
+        asRead.add(left.data(), right.data(), left.size());
+        asRead.finish();
+        EXPECT_NEAR(main["true_peak_dbtp"].get<double>(), toDb(asRead.truePeak()), 0.005) << path;
+        EXPECT_LT(main["true_peak_dbtp"].get<double>(), 2.0) << "not the mix's +8 dB: " << path;
+        // The table's main row shows the same, and the warning says what to do.
+        const size_t row = r.out.find("\nmain ");
+        ASSERT_NE(row, std::string::npos) << r.out;
+        std::istringstream cells(r.out.substr(row + 1));
+        std::string name, peakCell;
+        cells >> name >> peakCell;
+        EXPECT_EQ(peakCell, "0.0") << r.out;
+        EXPECT_EQ(lineCount(r.err), 1) << r.err;
+        EXPECT_NE(r.err.find("warning: " + path + " clipped " + std::to_string(clipped) + " samples"), std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find(std::to_string(c.bits) + "-bit"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("--sample-format float"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("lower the levels"), std::string::npos) << r.err;
+        EXPECT_EQ(j["outputs"][3]["clipped"], 0) << "one channel alone stays below full scale";
+    }
 }
 
 // Damaged MIDI files: one line, exit code 2, no output.

@@ -2,6 +2,7 @@
 // the JSON text of arbitrary bytes, and output names from pin labels.
 #include <ebur128.h>
 #include <gtest/gtest.h>
+#include <sndfile.h>
 
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "file_samples.h"
 #include "json_text.h"
 #include "measure.h"
 #include "output_names.h"
@@ -39,7 +41,7 @@ Signal faded(Signal s, size_t fade) {
 }
 
 double ourTruePeak(const Signal& s, size_t call = 1000) {
-    tools::LevelMeter meter(static_cast<int64_t>(s.size()), false);
+    tools::LevelMeter meter(static_cast<int64_t>(s.size()), tools::FileSamples(SF_FORMAT_WAV | SF_FORMAT_FLOAT));
     for (size_t at = 0; at < s.size(); at += call) {
         const size_t n = std::min(call, s.size() - at);
         meter.add(s.data() + at, s.data() + at, n);
@@ -179,19 +181,72 @@ TEST(TruePeak, TheSameForAnySplitOfTheSamples) {
     for (size_t call : {1u, 7u, 512u, 4096u, 4097u}) EXPECT_EQ(ourTruePeak(noise, call), whole) << call;
 }
 
+// A sample that is not a finite number is counted and measured as full
+// scale, as the file holds it: a float file keeps +-1 exactly, a 16-bit
+// file's +1 is one step below; neither counts it as clipped.
 TEST(LevelMeter, NonFiniteSamplesAreCountedAndMeasuredAsFullScale) {
     Signal left(1000, 0.0f), right(1000, 0.0f);
     left[10] = NAN;
     left[20] = -INFINITY;
     right[30] = INFINITY;
-    tools::LevelMeter meter(1000, true);
-    meter.add(left.data(), right.data(), 1000);
-    meter.finish();
-    EXPECT_EQ(meter.nonFinite(), 3u);
-    EXPECT_EQ(meter.peak(), 1.0);
-    EXPECT_EQ(meter.clipped(), 3u);
-    EXPECT_NEAR(meter.rms(), std::sqrt(3.0 / 2000.0), 1e-12);
+    const double top16 = 32767.0 / 32768.0;
+    const struct {
+        int format;
+        double top;  // what the file holds for +1
+    } cases[] = {{SF_FORMAT_WAV | SF_FORMAT_FLOAT, 1.0}, {SF_FORMAT_WAV | SF_FORMAT_PCM_16, top16}};
+    for (const auto& c : cases) {
+        tools::LevelMeter meter(1000, tools::FileSamples(c.format));
+        meter.add(left.data(), right.data(), 1000);
+        meter.finish();
+        EXPECT_EQ(meter.nonFinite(), 3u);
+        EXPECT_EQ(meter.peak(), 1.0) << "minus infinity is -1 in both";
+        EXPECT_EQ(meter.clipped(), 0u);
+        EXPECT_NEAR(meter.rms(), std::sqrt((2.0 * c.top * c.top + 1.0) / 2000.0), 1e-12) << c.format;
+    }
     EXPECT_EQ(tools::countNonFinite(left.data(), left.size()), 2u);
+}
+
+// What 16- and 24-bit files hold: the nearest step, ties to the even one,
+// clipped at -1 and one step below +1; each clipped sample counted once.
+TEST(FileSamples, NearestStepWithinTheRange) {
+    const float s16 = 1.0f / 32768.0f, s24 = 1.0f / 8388608.0f;
+    const struct {
+        int subtype;
+        float given, held;
+        bool clipped;
+    } cases[] = {
+        {SF_FORMAT_PCM_16, 0.0f, 0.0f, false},
+        {SF_FORMAT_PCM_16, 0.5f * s16, 0.0f, false},           // a tie: to the even step
+        {SF_FORMAT_PCM_16, 1.5f * s16, 2.0f * s16, false},     // a tie: to the even step
+        {SF_FORMAT_PCM_16, 0.49f * s16, 0.0f, false},
+        {SF_FORMAT_PCM_16, -0.51f * s16, -s16, false},
+        {SF_FORMAT_PCM_16, 1.0f - s16, 1.0f - s16, false},
+        {SF_FORMAT_PCM_16, 1.0f - 0.6f * s16, 1.0f - s16, false},  // rounds within the range
+        {SF_FORMAT_PCM_16, 1.0f - 0.4f * s16, 1.0f - s16, true},   // rounds to +1, beyond it
+        {SF_FORMAT_PCM_16, 1.0f, 1.0f - s16, true},
+        {SF_FORMAT_PCM_16, 8.0f, 1.0f - s16, true},
+        {SF_FORMAT_PCM_16, -1.0f, -1.0f, false},
+        {SF_FORMAT_PCM_16, -1.0f - 0.4f * s16, -1.0f, false},
+        {SF_FORMAT_PCM_16, -1.0f - 0.6f * s16, -1.0f, true},
+        {SF_FORMAT_PCM_16, -1e30f, -1.0f, true},
+        {SF_FORMAT_PCM_24, 0.25f + 0.5f * s24, 0.25f, false},
+        {SF_FORMAT_PCM_24, 0.25f + 1.5f * s24, 0.25f + 2.0f * s24, false},
+        {SF_FORMAT_PCM_24, 1.0f, 1.0f - s24, true},
+        {SF_FORMAT_PCM_24, -1.0f, -1.0f, false},
+        {SF_FORMAT_FLOAT, 8.0f, 8.0f, false},
+        {SF_FORMAT_FLOAT, 0.3f, 0.3f, false},
+    };
+    for (const auto& c : cases) {
+        const tools::FileSamples file(SF_FORMAT_WAV | c.subtype);
+        // Alone, and among others in a call long enough for vector lanes.
+        float held = -7.0f;
+        EXPECT_EQ(file.hold(&c.given, &held, 1), c.clipped ? 1u : 0u) << c.given;
+        EXPECT_EQ(held, c.held) << c.subtype << " " << c.given;
+        std::vector<float> many(37, c.given), out(37);
+        many[5] = 0.0f;
+        EXPECT_EQ(file.hold(many.data(), out.data(), many.size()), c.clipped ? 36u : 0u) << c.given;
+        EXPECT_EQ(out[36], c.held) << c.given;
+    }
 }
 
 TEST(JsonText, KeepsUtf8AndEscapesEveryOtherByte) {

@@ -1,0 +1,95 @@
+#include "file_samples.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace tools {
+
+namespace {
+
+inline uint32_t bitsOf(float v) {
+    uint32_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return bits;
+}
+inline bool nonFiniteBits(float v) { return (bitsOf(v) & 0x7F800000u) == 0x7F800000u; }
+// Full scale for a non-finite sample: -1 for minus infinity, else +1.
+inline float fullScale(float v) { return bitsOf(v) == 0xFF800000u ? -1.0f : 1.0f; }
+
+// The step nearest x * steps (ties to even) within [-steps, steps - 1], as
+// a float holding a whole number; `clipped` counts x beyond that range. For
+// finite x only. Adding 2^23 to a magnitude below 2^23 rounds it to a
+// whole number (this file is built without reassociating arithmetic).
+inline float nearestStep(float x, float steps, uint32_t& clipped) {
+    const float top = steps - 1.0f, bottom = -steps;
+    const float v = x * steps;
+    // Ties at the ends: top + 0.5 goes to the even step beyond, bottom - 0.5
+    // to the even step bottom itself.
+    clipped += static_cast<uint32_t>(v >= top + 0.5f) | static_cast<uint32_t>(v < bottom - 0.5f);
+    const float inside = std::min(std::max(v, bottom), top);
+    const float magnitude = (std::fabs(inside) + 8388608.0f) - 8388608.0f;
+    return std::copysign(magnitude, inside);
+}
+
+// Runs `each(i, step)` over the samples, replacing non-finite ones by full
+// scale first (not counted as clipped: they are counted as not finite).
+// Counts in 32 bits a stretch, so the loop can use vector lanes.
+template <typename Each>
+uint64_t forEachStep(const float* in, size_t n, float steps, Each each) {
+    size_t bad = 0;
+    for (size_t i = 0; i < n; ++i) bad += nonFiniteBits(in[i]);
+    uint64_t total = 0;
+    if (bad == 0) {
+        for (size_t at = 0; at < n;) {
+            const size_t end = std::min(n, at + (size_t{1} << 20));
+            uint32_t clipped = 0;
+            for (size_t i = at; i < end; ++i) each(i, nearestStep(in[i], steps, clipped));
+            total += clipped;
+            at = end;
+        }
+        return total;
+    }
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t clipped = 0, ignored = 0;
+        each(i, nonFiniteBits(in[i]) ? nearestStep(fullScale(in[i]), steps, ignored) : nearestStep(in[i], steps, clipped));
+        total += clipped;
+    }
+    return total;
+}
+
+}  // namespace
+
+FileSamples::FileSamples(int format) {
+    switch (format & SF_FORMAT_SUBMASK) {
+    case SF_FORMAT_PCM_16: bits_ = 16; break;
+    case SF_FORMAT_PCM_24: bits_ = 24; break;
+    default: bits_ = 0; break;
+    }
+    steps_ = bits_ > 0 ? static_cast<float>(int64_t{1} << (bits_ - 1)) : 0.0f;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+uint64_t FileSamples::hold(const float* in, float* out, size_t n) const {
+    if (!quantizes()) {
+        if (in != out) std::memmove(out, in, n * sizeof(float));
+        return 0;
+    }
+    const float unit = 1.0f / steps_;
+    return forEachStep(in, n, steps_, [&](size_t i, float step) { out[i] = step * unit; });
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+__attribute__((target_clones("arch=x86-64-v3", "default")))
+#endif
+uint64_t FileSamples::words(const float* in, int32_t* out, size_t n) const {
+    // The step in the top bits: exact, as the step has at most 24 bits.
+    const float scale = 2147483648.0f / steps_;
+    return forEachStep(in, n, steps_, [&](size_t i, float step) { out[i] = static_cast<int32_t>(step * scale); });
+}
+
+}  // namespace tools
