@@ -217,6 +217,10 @@ int run(std::vector<std::string> args) {
         ->type_name("SECONDS")
         ->capture_default_str();
     renderCmd->add_flag("--all", render.allOutputs, "write every channel's output, also those without input");
+    renderCmd->add_flag("--clean", render.clean,
+                        "remove outputs an earlier render left in DIR that this one does not write (files named as "
+                        "this effect's outputs, in this render's format; no other file is touched); without it the "
+                        "summary names them");
     renderCmd->add_option("--outputs", render.outputs,
                           "outputs to render, comma-separated: main, sends, channels or an output's name "
                           "(default: main,sends,channels)")

@@ -67,26 +67,31 @@ bool TemporaryFile::close(std::string& error) {
     return true;
 }
 
-bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error) {
+bool commitFiles(const std::vector<TemporaryFile*>& files, const std::vector<std::string>& removals, std::string& error) {
     SignalsHeld held;  // all of it, or none of it, even on Ctrl-C
-    // The file each final name holds now, moved aside ("" where none).
-    std::vector<std::string> aside(files.size());
+    // Every final name's file and every file to remove, moved aside ("" where
+    // there is none): the final names first, then the removals.
+    std::vector<std::string> targets;
+    for (const TemporaryFile* f : files) targets.push_back(f->final_);
+    targets.insert(targets.end(), removals.begin(), removals.end());
+    std::vector<std::string> aside(targets.size());
     size_t placed = 0;
     auto undo = [&](size_t setAside) {
         for (size_t k = placed; k-- > 0;)
             if (aside[k].empty()) unlink(files[k]->final_.c_str());
         for (size_t k = setAside; k-- > 0;) {
             if (aside[k].empty()) continue;
-            if (std::rename(aside[k].c_str(), files[k]->final_.c_str()) != 0)
-                error += "; the earlier " + files[k]->final_ + " is kept as " + aside[k];
+            if (std::rename(aside[k].c_str(), targets[k].c_str()) != 0)
+                error += "; the earlier " + targets[k] + " is kept as " + aside[k];
         }
         return false;
     };
     const mode_t mask = umask(0);
     umask(mask);
     size_t setAside = 0;
-    for (; setAside < files.size(); ++setAside) {
-        const std::string& target = files[setAside]->final_;
+    for (; setAside < targets.size(); ++setAside) {
+        const std::string& target = targets[setAside];
+        const bool removal = setAside >= files.size();
         struct stat st {};
         if (lstat(target.c_str(), &st) != 0) {
             if (errno == ENOENT) continue;
@@ -94,6 +99,7 @@ bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error) {
             return undo(setAside);
         }
         if (!S_ISREG(st.st_mode)) {
+            if (removal) continue;  // no longer a file a render wrote: left alone
             error = "cannot write " + target + ": it is no longer a regular file";
             return undo(setAside);
         }
@@ -105,7 +111,7 @@ bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error) {
         }
         ::close(fd);
         if (std::rename(target.c_str(), place.c_str()) != 0) {
-            error = failure(target, errno);
+            error = (removal ? "cannot remove " + target + ": " + std::strerror(errno) : failure(target, errno));
             unlink(place.c_str());
             return undo(setAside);
         }
@@ -120,8 +126,8 @@ bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error) {
             return undo(setAside);
         }
     }
-    for (size_t k = 0; k < files.size(); ++k) {
-        files[k]->committed_ = true;
+    for (size_t k = 0; k < targets.size(); ++k) {
+        if (k < files.size()) files[k]->committed_ = true;
         if (!aside[k].empty()) unlink(aside[k].c_str());
     }
     return true;

@@ -1,10 +1,10 @@
 // Files a render writes: each under a temporary name beside its final one,
 // created exclusively (nothing already in a shared folder can redirect the
 // write) and guarded against signals, then committed all together: every
-// file a final name would replace is moved aside first, every temporary
-// file renamed into place, and only then are the set-aside files dropped;
-// when any step fails, everything is put back as it was. Every error names
-// the final path.
+// file a final name would replace (and every file to be removed) is moved
+// aside first, every temporary file renamed into place, and only then are
+// the set-aside files dropped; when any step fails, everything is put back
+// as it was. Every error names the final path.
 #pragma once
 
 #include <cstddef>
@@ -36,16 +36,20 @@ public:
     const std::string& temporaryPath() const { return temporary_; }
 
 private:
-    friend bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error);
+    friend bool commitFiles(const std::vector<TemporaryFile*>& files, const std::vector<std::string>& removals,
+                            std::string& error);
     std::string temporary_, final_;
     int fd_ = -1;
     int guard_ = -1;
     bool committed_ = false;
 };
 
-// [main thread] Moves every file to its final name, or none: see above.
-// The files must be closed. False with a reason naming the file at fault.
-bool commitFiles(const std::vector<TemporaryFile*>& files, std::string& error);
+// [main thread] Moves every file to its final name and removes every file
+// in `removals`, or does none of it: see above (a file to remove is set
+// aside with the replaced ones, and dropped with them; one that is gone or
+// no longer a regular file is left alone). The files must be closed. False
+// with a reason naming the file at fault.
+bool commitFiles(const std::vector<TemporaryFile*>& files, const std::vector<std::string>& removals, std::string& error);
 
 // A stereo audio file written through libsndfile into a buffer that goes to
 // the file in large writes. A 16- or 24-bit file gets the steps FileSamples

@@ -115,6 +115,7 @@ struct Session {
     std::vector<int64_t> midiMarks;  // frames of control changes that moved a parameter
     std::vector<AutomationSummary> automation;
     std::vector<OutputReport> reports;
+    std::vector<std::string> earlier;  // outputs an earlier render left in the folder
 
     int fail(int code) {
         err << "tarnvale-host: " << error << '\n';
@@ -180,6 +181,10 @@ int loadEffect(Session& s, std::vector<int>& fed) {
     return 0;
 }
 
+std::string outputPath(const RenderPlan& plan, const OutputPair& pair) {
+    return (fs::path(plan.outDir) / (pair.name + "." + extensionFor(plan.format))).string();
+}
+
 // Plan: the effect loaded and set, the outputs named, every file to be
 // written checked against every file read, the folders made and locked.
 int planRender(Session& s) {
@@ -195,7 +200,8 @@ int planRender(Session& s) {
         return s.fail(kExitUsage);
     }
     std::vector<OutputPair> chosen;
-    if (!selectOutputs(outputPairs(*s.plugin), plan.outputs, plan.allOutputs, fed, chosen, s.error))
+    const std::vector<OutputPair> pairs = outputPairs(*s.plugin);
+    if (!selectOutputs(pairs, plan.outputs, plan.allOutputs, fed, chosen, s.error))
         return s.fail(kExitUsage);
 
     std::vector<RolePath> reads{{"the module", plan.pluginPath}};
@@ -204,7 +210,7 @@ int planRender(Session& s) {
     if (!plan.midiFile.empty()) reads.push_back({"the MIDI file", plan.midiFile});
     s.targets.outDir = plan.outDir;
     for (const auto& pair : chosen) {
-        const std::string path = (fs::path(plan.outDir) / (pair.name + "." + extensionFor(plan.format))).string();
+        const std::string path = outputPath(plan, pair);
         s.outputs.push_back({pair, path, nullptr, nullptr, nullptr});
         s.targets.files.push_back({"the output " + pair.name, path});
     }
@@ -212,6 +218,13 @@ int planRender(Session& s) {
     if (!plan.reportPath.empty() && plan.reportPath != "-") s.targets.files.push_back({"--report", plan.reportPath});
     if (const int code = checkWrites(reads, s.targets, s.error)) return s.fail(code);
     if (const int code = s.locks.take(s.targets, s.error)) return s.fail(code);
+    // What an earlier render left: files named as any output of this
+    // effect, in this render's format, that this render does not write.
+    std::vector<std::string> others;
+    for (const auto& pair : pairs)
+        if (std::none_of(chosen.begin(), chosen.end(), [&](const OutputPair& c) { return c.name == pair.name; }))
+            others.push_back(outputPath(plan, pair));
+    s.earlier = leftOutputs(others, reads, s.targets);
     return 0;
 }
 
@@ -404,6 +417,11 @@ std::string reportJson(Session& s) {
                         {"clipped", o.levels.clipped},
                         {"non_finite", o.levels.nonFinite}});
     report["outputs"] = outs;
+    // Outputs of an earlier render in the folder: left there, or removed.
+    json earlier = json::array();
+    for (const auto& path : s.earlier) earlier.push_back(jsonText(path));
+    report["stale"] = plan.clean ? json::array() : earlier;
+    report["removed"] = plan.clean ? earlier : json::array();
     return report.dump(2) + "\n";
 }
 
@@ -424,7 +442,7 @@ int commitRender(Session& s, std::string& reportText) {
         if (!writeTextFile(report, plan.reportPath, reportText, s.error)) return s.fail(kExitOutput);
         files.push_back(&report);
     }
-    if (!commitFiles(files, s.error)) return s.fail(kExitOutput);
+    if (!commitFiles(files, plan.clean ? s.earlier : std::vector<std::string>{}, s.error)) return s.fail(kExitOutput);
     s.locks.keep();
     return 0;
 }
@@ -456,6 +474,15 @@ void printSummary(Session& s) {
                   << "-bit file cannot hold; render with --sample-format float to keep them, or lower the levels\n";
     s.out << "wrote " << counted(s.outputs.size(), "file", "files") << " to " << plan.outDir << " (" << s.total << " frames at " << plan.sampleRate << " Hz, "
           << containerName(plan.format) << " " << sampleFormatName(plan.format) << ")\n";
+    if (!s.earlier.empty()) {
+        std::string names;
+        for (const auto& path : s.earlier) names += (names.empty() ? "" : ", ") + fs::path(path).filename().string();
+        if (plan.clean)
+            s.out << "removed " << counted(s.earlier.size(), "output", "outputs") << " of an earlier render: " << names << '\n';
+        else
+            s.out << "left from an earlier render, not written by this one: " << names << " (--clean removes "
+                  << (s.earlier.size() == 1 ? "it" : "them") << ")\n";
+    }
     printLevelTable(s.reports, s.out);
     if (!plan.plotPath.empty()) s.out << "level plot: " << plan.plotPath << '\n';
     if (!plan.reportPath.empty() && plan.reportPath != "-") s.out << "report: " << plan.reportPath << '\n';
@@ -535,6 +562,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     plan.blockSize = options.blockSize;
     plan.tailSeconds = options.tailSeconds;
     plan.allOutputs = options.allOutputs;
+    plan.clean = options.clean;
     plan.outputs = options.outputs;
     plan.jobs = options.jobs;
     plan.settings = options.settings;

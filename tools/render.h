@@ -44,6 +44,7 @@ struct RenderPlan {
     int blockSize = 512;
     double tailSeconds = 0.0;
     bool allOutputs = false;            // also channels that had no input
+    bool clean = false;                 // remove outputs an earlier render left
     std::string outputs;                // --outputs; empty: main,sends,channels
     int jobs = 0;                       // worker threads; 0: one per processor
     std::vector<std::string> settings;  // NAME=VALUE, applied before rendering
@@ -70,6 +71,7 @@ struct RenderOptions {
     std::string sampleFormat;  // empty: the first input's samples
     double tailSeconds = 0.0;
     bool allOutputs = false;
+    bool clean = false;
     std::string outputs;
     int jobs = 0;
     std::vector<std::string> settings;

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -131,6 +132,21 @@ int checkWrites(const std::vector<RolePath>& reads, const WriteTargets& targets,
         }
     }
     return 0;
+}
+
+std::vector<std::string> leftOutputs(const std::vector<std::string>& candidates, const std::vector<RolePath>& reads,
+                                     const WriteTargets& targets) {
+    std::vector<Identity> kept;
+    for (const auto& r : reads) kept.push_back(identify(r.path, true));
+    for (const auto& t : targets.files) kept.push_back(identify(t.path, false));
+    std::vector<std::string> left;
+    for (const auto& path : candidates) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        const Identity id = identify(path, false);
+        if (std::none_of(kept.begin(), kept.end(), [&](const Identity& k) { return same(id, k); })) left.push_back(path);
+    }
+    return left;
 }
 
 FolderLocks::~FolderLocks() {

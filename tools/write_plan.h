@@ -29,6 +29,13 @@ struct WriteTargets {
 // one-line reason.
 int checkWrites(const std::vector<RolePath>& reads, const WriteTargets& targets, std::string& error);
 
+// [main thread] Of `candidates` (paths a render of this effect could write
+// and this one does not), those that exist as regular files (a symbolic
+// link is never one) and are none of `reads` and none of the targets: the
+// outputs an earlier render left.
+std::vector<std::string> leftOutputs(const std::vector<std::string>& candidates, const std::vector<RolePath>& reads,
+                                     const WriteTargets& targets);
+
 // The output folder made where it was missing, and every target folder
 // locked (an advisory lock, held until the object goes). On failure the
 // folders it made are removed again, unless keep() was called.

@@ -257,6 +257,87 @@ TEST_F(FileSafety, CommitsAreAllOrNothingWhateverTheFolderHeld) {
     }
 }
 
+// Outputs an earlier render left (files named as one of the effect's
+// outputs, in the render's format, that this render does not write) are
+// named in the summary and the report, or removed under --clean. Nothing
+// else in the folder is touched: a user's files, outputs in another
+// format, names that differ in case, symbolic links, and files the render
+// reads under an output's name (a copy, a hard link).
+TEST_F(FileSafety, EarlierOutputsAreNamedOrRemovedUnderClean) {
+    const std::string d = dir + "/d";
+    ASSERT_EQ(run(render(d)).code, 0);  // main, send1, send2, ch01, ch03
+    std::ofstream(d + "/drums.wav") << "the user's own";
+    std::ofstream(d + "/ch03.flac") << "another format";
+    std::ofstream(d + "/Ch03.wav") << "another name";
+    std::ofstream(d + "/ch03.wav.bak") << "another name";
+    fs::create_symlink("drums.wav", d + "/ch05.wav");
+    fs::copy_file(stem, d + "/ch07.wav");
+    fs::create_hard_link(stem, d + "/ch09.wav");
+    // Two of the inputs lie in the folder under outputs' names.
+    std::vector<std::string> args{"render",  "--in", "1=" + stem, "--in", "2=" + d + "/ch07.wav", "--in",
+                                  "4=" + d + "/ch09.wav", "--out", d, "--report", dir + "/r.json"};
+    auto untouched = [&](const Snapshot& before, const Snapshot& after) {
+        for (const char* name : {"drums.wav", "ch03.flac", "Ch03.wav", "ch03.wav.bak", "ch05.wav", "ch07.wav", "ch09.wav"})
+            EXPECT_EQ(after.count(name) ? after.at(name) : "gone", before.at(name)) << name;
+    };
+    const Snapshot before = snapshot(d);
+    const Outcome kept = run(args);
+    ASSERT_EQ(kept.code, 0) << kept.err;
+    EXPECT_NE(kept.out.find("left from an earlier render, not written by this one: ch03.wav (--clean removes it)\n"),
+              std::string::npos) << kept.out;
+    const Snapshot afterKept = snapshot(d);
+    EXPECT_EQ(afterKept.at("ch03.wav"), before.at("ch03.wav")) << "named, not removed";
+    untouched(before, afterKept);
+    std::ifstream report(dir + "/r.json");
+    const nlohmann::json j = nlohmann::json::parse(report);
+    EXPECT_EQ(j["stale"], nlohmann::json::array({d + "/ch03.wav"}));
+    EXPECT_EQ(j["removed"], nlohmann::json::array());
+
+    args.push_back("--clean");
+    const Outcome cleaned = run(args);
+    ASSERT_EQ(cleaned.code, 0) << cleaned.err;
+    EXPECT_NE(cleaned.out.find("removed 1 output of an earlier render: ch03.wav\n"), std::string::npos) << cleaned.out;
+    const Snapshot afterClean = snapshot(d);
+    EXPECT_EQ(afterClean.count("ch03.wav"), 0u);
+    untouched(before, afterClean);
+    std::ifstream report2(dir + "/r.json");
+    const nlohmann::json j2 = nlohmann::json::parse(report2);
+    EXPECT_EQ(j2["stale"], nlohmann::json::array());
+    EXPECT_EQ(j2["removed"], nlohmann::json::array({d + "/ch03.wav"}));
+
+    // Nothing left: nothing said.
+    const Outcome again = run(args);
+    ASSERT_EQ(again.code, 0) << again.err;
+    EXPECT_EQ(again.out.find("earlier render"), std::string::npos) << again.out;
+}
+
+// A render under --clean that fails at any step of its commit leaves the
+// folder byte for byte as it was, the earlier outputs it would remove
+// included; the one that succeeds removes them.
+TEST_F(FileSafety, AFailedCleanRenderLeavesTheFolderAsItWas) {
+    const std::string d = dir + "/d";
+    const auto extra = std::vector<std::string>{"--plot", d + "/levels.svg", "--report", d + "/report.json"};
+    ASSERT_EQ(run(render(d, extra)).code, 0);
+    std::ofstream(d + "/notes.txt") << "the user's own";
+    const Snapshot before = snapshot(d);
+    ASSERT_EQ(before.size(), 8u);  // main, send1, send2, ch01, ch03, plot, report, notes
+    std::vector<std::string> second{"render", "--in", "1=" + stem, "--out", d, "--clean", "--set", "Ch.01 Volume=50%"};
+    second.insert(second.end(), extra.begin(), extra.end());
+    const int renames = 13;  // six replaced set aside, ch03 set aside, six moved into place
+    for (int n = 1; n <= renames; ++n) {
+        const Outcome r = run(second, failingRename(n));
+        EXPECT_EQ(r.code, 4) << "rename " << n << ": " << r.err;
+        EXPECT_EQ(lineCount(r.err), 1) << r.err;
+        EXPECT_EQ(differences(snapshot(d), before), "") << "rename " << n << " failed";
+    }
+    const Outcome r = run(second, failingRename(renames + 1));
+    ASSERT_EQ(r.code, 0) << r.err;
+    const Snapshot after = snapshot(d);
+    EXPECT_EQ(after.size(), 7u) << "ch03.wav removed, nothing left set aside";
+    EXPECT_EQ(after.count("ch03.wav"), 0u);
+    EXPECT_EQ(after.at("notes.txt"), before.at("notes.txt"));
+}
+
 // SIGINT, SIGTERM and SIGHUP: the temporary files go, the exit code is
 // 128 + the signal, and an earlier render stays as it was.
 TEST_F(FileSafety, SignalsLeaveTheFolderAsItWas) {
