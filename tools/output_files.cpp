@@ -170,6 +170,9 @@ struct AudioWriter::Sink {
     }
     static sf_count_t write(const void* data, sf_count_t count, void* self) {
         auto* s = static_cast<Sink*>(self);
+        // Once a write to the file failed, nothing more is taken: the short
+        // count makes the caller's write fail now, not when the file ends.
+        if (s->failed != 0) return 0;
         const char* bytes = static_cast<const char*>(data);
         sf_count_t left = count;
         while (left > 0) {
@@ -179,7 +182,7 @@ struct AudioWriter::Sink {
             s->used += n;
             bytes += n;
             left -= static_cast<sf_count_t>(n);
-            if (s->used == s->buffer.size() && !s->flush()) return count - left;
+            if (s->used == s->buffer.size() && !s->flush()) return 0;
         }
         return count;
     }
