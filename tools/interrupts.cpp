@@ -19,6 +19,7 @@ struct Guarded {
     std::atomic<bool> folder{false};
 };
 Guarded guarded[kSlots];
+std::atomic<bool> openLine{false};
 
 void onSignal(int signal) {
     // Files first, then folders (the deepest was guarded last).
@@ -29,6 +30,10 @@ void onSignal(int signal) {
             if (pass == 0) unlink(path);
             else rmdir(path);
         }
+    if (openLine.load()) {
+        const ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+        (void)ignored;
+    }
     _exit(128 + signal);
 }
 
@@ -71,6 +76,8 @@ void forgetPath(int slot) {
     SignalsHeld held;  // the handler never reads a path being freed
     std::free(guarded[slot].path.exchange(nullptr));
 }
+
+void setOpenLine(bool open) { openLine.store(open); }
 
 SignalsHeld::SignalsHeld() {
     const sigset_t set = endingSignals();

@@ -1,7 +1,8 @@
 // Signals that end a render early (SIGINT, SIGTERM, SIGHUP): the handler
 // removes every temporary file the render has made, and the folders it
-// made for them, then exits with 128 + the signal number. The commit runs
-// with these signals held, so a signal never lands between two renames.
+// made for them, ends an unfinished line on standard error, then exits
+// with 128 + the signal number. The commit runs with these signals held,
+// so a signal never lands between two renames.
 #pragma once
 
 #include <signal.h>
@@ -19,6 +20,10 @@ void installInterruptHandlers();
 int guardPath(const std::string& path, bool folder = false);
 // [main thread] The path no longer needs removing.
 void forgetPath(int slot);
+
+// [main thread] Whether standard error's last line is unfinished (a
+// progress bar drawn in place): a signal then ends it before the tool exits.
+void setOpenLine(bool open);
 
 // [any thread] Keeps SIGINT, SIGTERM and SIGHUP from this thread for the
 // object's life; a signal that arrives meanwhile is taken once it ends.

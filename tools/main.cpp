@@ -241,7 +241,11 @@ int run(std::vector<std::string> args) {
                           "the other messages then going to standard error)")
         ->type_name("FILE.json");
     renderCmd->add_option("MODULE", renderPositional, "the module, as --plugin gives it (an older form)")->group("");
-    renderCmd->footer("Arguments may also come from a file: tarnvale-host render @session.txt (one per line).");
+    renderCmd->footer(
+        "While it renders (more than a second of audio), a progress bar on standard error shows how far it is, the "
+        "time taken and the time left; it is drawn only when standard error is a terminal, never into a pipe or a "
+        "file.\n"
+        "Arguments may also come from a file: tarnvale-host render @session.txt (one per line).");
 
     std::string demoDir = "demo-out", demoPositional, demoModule;
     auto* demo = app.add_subcommand("demo", "render sixteen built-in stems through Tarnvale");

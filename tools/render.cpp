@@ -22,6 +22,7 @@
 #include "output_pipeline.h"
 #include "parameters.h"
 #include "plural.h"
+#include "progress.h"
 #include "report.h"
 #include "write_plan.h"
 
@@ -117,32 +118,13 @@ struct Session {
     std::vector<OutputReport> reports;
     std::vector<std::string> earlier;  // outputs an earlier render left in the folder
 
+    std::unique_ptr<ProgressBar> progress;
+
     int fail(int code) {
+        if (progress) progress->close();  // the message on a line of its own
         err << "tarnvale-host: " << error << '\n';
         return code;
     }
-};
-
-class Progress {
-public:
-    explicit Progress(bool shown) : shown_(shown) {}
-    void update(double fraction) {
-        if (!shown_) return;
-        const int percent = static_cast<int>(fraction * 100.0);
-        if (percent == last_) return;
-        last_ = percent;
-        const int filled = percent * 30 / 100;
-        std::fprintf(stderr, "\rrendering [%s%s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
-                     std::string(static_cast<size_t>(30 - filled), '.').c_str(), percent);
-        std::fflush(stderr);
-    }
-    ~Progress() {
-        if (shown_ && last_ >= 0) std::fprintf(stderr, "\r%50s\r", "");
-    }
-
-private:
-    bool shown_;
-    int last_ = -1;
 };
 
 // The effect loaded, its inputs checked, the settings applied.
@@ -322,11 +304,15 @@ int renderBlocks(Session& s) {
     const auto events = scheduleMidi(plan.events);
     s.inputNonFinite.assign(plan.inputs.size(), 0);
     size_t next = 0;
-    Progress progress(isatty(fileno(stderr)) != 0 && s.total > plan.sampleRate);
+    // Drawn only for someone watching, and for more than a second of audio.
+    s.progress = std::make_unique<ProgressBar>(isatty(STDERR_FILENO) != 0 && s.total > plan.sampleRate);
     for (int64_t start = 0; start < s.total; start += chunk) {
         const int n = static_cast<int>(std::min<int64_t>(chunk, s.total - start));
         float** out = s.pipeline->acquire();
-        if (out == nullptr) break;  // a worker failed; finish() says why
+        if (out == nullptr) {  // a worker failed; finish() says why
+            s.progress->close();
+            break;
+        }
         for (size_t k = 0; k < plan.inputs.size(); ++k) {
             const auto c = static_cast<size_t>(plan.inputs[k].channel - 1);
             if (!plan.inputs[k].source->read(in[2 * c], in[2 * c + 1], static_cast<size_t>(n), s.error))
@@ -341,8 +327,9 @@ int renderBlocks(Session& s) {
             processBlock(s, start + at, std::min(block, n - at), inAt.data(), outAt.data(), events, next);
         }
         s.pipeline->publish(static_cast<size_t>(n));
-        progress.update(static_cast<double>(start + n) / static_cast<double>(s.total));
+        s.progress->update(static_cast<double>(start + n) / static_cast<double>(s.total));
     }
+    s.progress->finish();
     collectAutomation(s);
     return 0;
 }

@@ -20,6 +20,7 @@
 #include "file_samples.h"
 #include "measure.h"
 #include "midi_bytes.h"
+#include "progress.h"
 #include "render.h"
 #include "report.h"
 #include "support/reference_mixer.h"
@@ -172,20 +173,72 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
     }
 }
 
+// The progress bar: on a terminal only, redrawn in place with the time
+// taken and the time left, and its line ended however the render ends (it
+// completes, fails, or is interrupted), so nothing is written onto it.
 TEST_F(Cli, ProgressShowsOnATerminalOnly) {
     const std::string input = writeInput("long.wav", 2, 8000, 12000, 0.1f);  // 1.5 s
     const Outcome quiet = run({"render", "--in", "1=" + input, "--out", dir + "/quiet"});
     ASSERT_EQ(quiet.code, 0) << quiet.err;
     EXPECT_EQ(quiet.err, "") << "nothing on standard error when it is not a terminal";
-    // script(1) gives the render a terminal; its log holds what appeared there.
-    const std::string log = dir + "/terminal.log";
-    const std::string command = "script -qec " +
-                                quote(programCommand(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --out " +
-                                      quote(dir + "/tty") + " --block 64") +
-                                " " + quote(log) + " >/dev/null 2>&1";
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    EXPECT_NE(slurp(log).find("rendering ["), std::string::npos) << slurp(log);
+    const std::string render = quote(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --block 64 --out ";
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string failingRename = "LD_PRELOAD=" + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=1 ASAN_OPTIONS=" +
+                                      quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
+    const struct {
+        const char* what;
+        std::string command;  // run by sh on a terminal
+        const char* after;    // what follows the bar, on a line of its own
+        bool completes;
+    } cases[] = {
+        {"a render", render + quote(dir + "/done"), "wrote 4 files", true},
+        {"a failed commit", failingRename + " " + render + quote(dir + "/failed"), "tarnvale-host: cannot write", true},
+        {"a write that fails midway", "trap '' XFSZ; ulimit -f 200; " + render + quote(dir + "/full") + " --tail 60",
+         "tarnvale-host: cannot write", false},
+        {"an interrupted render", render + quote(dir + "/stopped") + " --tail 3600 & sleep 1; kill -INT $!; wait $!; echo after",
+         "after", false},
+    };
+    for (const auto& c : cases) {
+        // script(1) gives the render a terminal; its log holds what appeared there.
+        const std::string log = dir + "/terminal.log";
+        const std::string command = "script -qec " + quote(c.command) + " " + quote(log) + " >/dev/null 2>&1";
+        const int status = std::system(command.c_str());  // the render's own: some of them fail
+        static_cast<void>(status);
+        const std::string seen = slurp(log);
+        const size_t last = seen.rfind("\rrendering [");
+        ASSERT_NE(last, std::string::npos) << c.what << ": " << seen;
+        const size_t end = seen.find('\n', last);
+        ASSERT_NE(end, std::string::npos) << c.what << ": the bar's line is never ended";
+        const std::string bar = seen.substr(last + 1, end - last - 1);
+        EXPECT_NE(bar.find(" elapsed"), std::string::npos) << c.what << ": " << bar;
+        if (c.completes) {
+            EXPECT_EQ(bar.rfind("rendering [##############################] 100%  0:0", 0), 0u) << c.what << ": " << bar;
+            EXPECT_EQ(bar.find("left"), std::string::npos) << c.what << ": " << bar;
+        } else {
+            EXPECT_NE(bar.find(" left"), std::string::npos) << c.what << ": " << bar;
+        }
+        EXPECT_NE(seen.find(" left", seen.find("rendering [")), std::string::npos) << c.what << ": the time left is shown";
+        const size_t next = seen.find(c.after, last);
+        ASSERT_NE(next, std::string::npos) << c.what << ": " << seen;
+        EXPECT_LT(end, next) << c.what << ": written onto the bar's line";
+        EXPECT_EQ(seen.find_last_not_of("\r", next - 1), end) << c.what << ": not on a line of its own";
+    }
+}
+
+// The bar's text and its clock.
+TEST(Progress, TextAndClock) {
+    const struct {
+        double fraction, elapsed;
+        const char* text;
+    } cases[] = {
+        {0.0, 0.0, "rendering [..............................]   0%  0:00 elapsed, --:-- left"},
+        {0.25, 5.0, "rendering [#######.......................]  25%  0:05 elapsed, 0:15 left"},
+        {0.5, 1801.0, "rendering [###############...............]  50%  30:01 elapsed, 30:01 left"},
+        {0.5, 3600.0, "rendering [###############...............]  50%  1:00:00 elapsed, 1:00:00 left"},
+        {1.0, 75.4, "rendering [##############################] 100%  1:15 elapsed"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(tools::progressText(c.fraction, c.elapsed), c.text) << c.fraction;
 }
 
 TEST_F(Cli, InfoShowsThePanel) {
