@@ -5,7 +5,8 @@
 // or every meter is connected (512 frames). Prints the time per frame of
 // each and their ratios; --check first proves Tarnvale's outputs,
 // parameters and automation equal the straightforward engine's; --lv2 runs
-// the LV2 cells alone.
+// the LV2 cells alone; --baseline MODULE times another build's VST 2.4
+// module in the same interleaved run, cell for cell.
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 #if defined(__x86_64__) || defined(__i386__)
@@ -127,11 +128,13 @@ struct Buffers {
 };
 
 std::string modulePath() { return TARNVALE_MODULE_PATH; }
+// Another build's VST 2.4 module to time beside this one (--baseline MODULE).
+std::string baselinePath;
 
 struct Tarnvale {
-    Tarnvale() {
+    explicit Tarnvale(const std::string& path = modulePath()) {
         std::string error;
-        module = vsthost::Module::load(modulePath(), error);
+        module = vsthost::Module::load(path, error);
         if (!module) {
             std::fprintf(stderr, "tarnvale-bench: %s\n", error.c_str());
             std::exit(2);
@@ -171,8 +174,8 @@ FloorPass bestFloor() {
     return floorPass_portable;
 }
 
-void benchTarnvale(benchmark::State& state, int frames, Situation situation, float scale) {
-    Tarnvale t;
+void benchTarnvale(benchmark::State& state, int frames, Situation situation, float scale, bool baseline) {
+    Tarnvale t(baseline ? baselinePath : modulePath());
     Buffers b(1, scale);
     EventPlan plan(situation, frames, kPlannedBlocks);
     size_t block = 0;
@@ -405,6 +408,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--check") == 0) checkOnly = true;
         else if (std::strcmp(argv[i], "--no-check") == 0) withCheck = false;
+        else if (std::strcmp(argv[i], "--baseline") == 0 && i + 1 < argc) baselinePath = argv[++i];
         else if (std::strcmp(argv[i], "--lv2") == 0) {
             lv2Only = true;
             withCheck = false;
@@ -423,7 +427,10 @@ int main(int argc, char** argv) {
     for (int frames : kSmallBlocks) {
         repeated(benchmark::RegisterBenchmark(name("lv2", frames, kLv2Static).c_str(), benchLv2, frames, kLv2Static));
         repeated(benchmark::RegisterBenchmark(name("lv2", frames, kLv2Scattered).c_str(), benchLv2, frames, kLv2Scattered));
-        repeated(benchmark::RegisterBenchmark(name("vst", frames, 0).c_str(), benchTarnvale, frames, kStatic, kOrdinary));
+        repeated(benchmark::RegisterBenchmark(name("vst", frames, 0).c_str(), benchTarnvale, frames, kStatic, kOrdinary, false));
+        if (!baselinePath.empty())
+            repeated(benchmark::RegisterBenchmark(name("baseline-vst", frames, 0).c_str(), benchTarnvale, frames, kStatic,
+                                                  kOrdinary, true));
     }
     for (Lv2Mode mode : {kLv2Static, kLv2Ramping, kLv2Metered, kLv2MainMeter})
         repeated(benchmark::RegisterBenchmark(name("lv2", 512, mode).c_str(), benchLv2, 512, mode));
@@ -432,11 +439,17 @@ int main(int argc, char** argv) {
         for (int s = 0; s < 3; ++s) {
             const auto situation = static_cast<Situation>(s);
             repeated(benchmark::RegisterBenchmark(name("tarnvale", frames, s).c_str(), benchTarnvale, frames, situation,
-                                                  kOrdinary));
+                                                  kOrdinary, false));
             repeated(benchmark::RegisterBenchmark(name("subnormal", frames, s).c_str(), benchTarnvale, frames,
-                                                  situation, kSubnormal));
+                                                  situation, kSubnormal, false));
             repeated(benchmark::RegisterBenchmark(name("straightforward", frames, s).c_str(), benchStraightforward,
                                                   frames, situation));
+            if (!baselinePath.empty()) {
+                repeated(benchmark::RegisterBenchmark(name("baseline", frames, s).c_str(), benchTarnvale, frames,
+                                                      situation, kOrdinary, true));
+                repeated(benchmark::RegisterBenchmark(name("baseline-subnormal", frames, s).c_str(), benchTarnvale,
+                                                      frames, situation, kSubnormal, true));
+            }
         }
         repeated(benchmark::RegisterBenchmark(name("floor", frames, 0).c_str(), benchFloor, frames));
     }
@@ -461,6 +474,21 @@ int main(int argc, char** argv) {
                 std::printf("| %d | %s | %.2f | %.2f | %.2f | %.2f | %.1f | %.2f | %.2f |\n", frames, kSituationNames[s], t, f, p,
                             t / f, p / t, d, d / t);
             }
+    }
+    if (!baselinePath.empty()) {
+        // This build's VST 2.4 edition against the baseline build's, cell by cell.
+        std::printf("\n| block | situation | this build ns/frame | baseline ns/frame | this/baseline |\n|---:|---|---:|---:|---:|\n");
+        auto row = [&](int frames, const char* situation, const std::string& mine, const std::string& theirs) {
+            const double t = reporter.nsPerFrame[mine], b = reporter.nsPerFrame[theirs];
+            if (t > 0 && b > 0) std::printf("| %d | %s | %.3f | %.3f | %.3f |\n", frames, situation, t, b, t / b);
+        };
+        for (int frames : kSmallBlocks) row(frames, kSituationNames[0], name("vst", frames, 0), name("baseline-vst", frames, 0));
+        for (int frames : kBlocks)
+            for (int s = 0; s < 3; ++s) row(frames, kSituationNames[s], name("tarnvale", frames, s), name("baseline", frames, s));
+        for (int frames : kBlocks)
+            for (int s = 0; s < 3; ++s)
+                row(frames, (std::string(kSituationNames[s]) + ", subnormal input").c_str(), name("subnormal", frames, s),
+                    name("baseline-subnormal", frames, s));
     }
     // The LV2 edition against the VST 2.4 edition per block size (static
     // controls, every port connected but the meters), and at 512 frames its
