@@ -29,7 +29,7 @@ int main(int argc, char** argv) {
     computeGains(params, gains);
     const KernelInfo& info = kKernels[kernel];
     static GainLanes lanes;
-    for (int c = 0; c < kNumChannels; ++c) info.spread(gains, nullptr, c, 0, kLanes, lanes);
+    for (int c = 0; c < kNumChannels; ++c) info.spread(gains, c, 0, kLanes, lanes);
     static MeterPeaks peaks;
     peaks.pairs = (1u << kNumPairs) - 1;
     for (int r = 0; r < repetitions; ++r) {

@@ -16,13 +16,28 @@ constexpr uint32_t kMasterStrip = 1u;
 
 // The strips a control's change reaches (bit s: strip s). A solo reaches
 // every channel, as it decides whether the others are heard.
-uint32_t stripsOf(int index) {
+inline uint32_t stripsOf(int index) {
     if (index < kNumParams) return 1u << stripOf(index);
     if (isSwitch(index)) return kindOfSwitch(index) == kSolo ? kAllChannels << 1 : 1u << (channelOfSwitch(index) + 1);
     return 0;  // the smoothing: the next ramps' length
 }
 
 }  // namespace
+
+// A parameter's change is taken inline, as every control change from MIDI or
+// a host is one; a switch's or the smoothing's out of line.
+inline bool MixEngine::absorb(int index) {
+    const float value = store_.get(index);
+    if (__builtin_expect(index < kNumParams, 1)) {
+        // One NaN or infinity from a host must not poison every bus.
+        const float used = std::isfinite(value) ? value : defaultValue(index);
+        if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
+        mixed_[index] = used;
+        changedInUse_[index / 32] |= 1u << (index % 32);
+        return true;
+    }
+    return absorbSetting(index, usedValue(index, value));
+}
 
 MixEngine::MixEngine()
     : changedInUse_{},
@@ -38,6 +53,7 @@ MixEngine::MixEngine()
       muted_(0),
       soloed_(0),
       inverted_(0),
+      switched_(0),
       peaks_{},
       meterHold_{},
       holdFrames_(static_cast<int32_t>(kMeterLaw.holdSeconds * kDefaultRate)),
@@ -53,7 +69,7 @@ MixEngine::MixEngine()
     for (int index = 0; index < kNumControls; ++index) mixed_[index] = store_.get(index);
     for (float& db : meterDb_) db = kMeterLaw.floorDb;
     computeGains(mixed_, gains_);
-    for (int c = 0; c < kNumChannels; ++c) kernels_->spread(gains_, nullptr, c, 0, kLanes, lanes_);
+    for (int c = 0; c < kNumChannels; ++c) kernels_->spread(gains_, c, 0, kLanes, lanes_);
 }
 
 void MixEngine::setSampleRate(double rate) {
@@ -74,7 +90,7 @@ void MixEngine::setMeteredPairs(uint32_t pairs) {
     // A pair that starts being measured starts from silence.
     for (uint32_t p = pairs & ~peaks_.pairs; p != 0; p &= p - 1) {
         const int pair = __builtin_ctz(p);
-        for (float& lane : peaks_.peak[pair]) lane = 0.0f;
+        for (uint32_t& lane : peaks_.peak[pair]) lane = 0;
         meterDb_[pair] = kMeterLaw.floorDb;
         meterHold_[pair] = 0;
     }
@@ -129,8 +145,10 @@ void MixEngine::process(const float* const* inputs, float* const* outputs, int32
         // Events closer together: each changes the lanes from its own frame,
         // and the group is mixed at once. Ramping channels' lanes follow
         // their ramps.
-        for (uint32_t c = staleLanes_ | ramp_.channels; c != 0; c &= c - 1)
-            kernels_->spread(gains_, &ramp_, __builtin_ctz(c), 0, kLanes, lanes_);
+        for (uint32_t c = staleLanes_ & ~ramp_.channels; c != 0; c &= c - 1)
+            kernels_->spread(gains_, __builtin_ctz(c), 0, kLanes, lanes_);
+        for (uint32_t c = ramp_.channels; c != 0; c &= c - 1)
+            kernels_->spreadRamp(gains_, ramp_, __builtin_ctz(c), 0, kLanes, lanes_);
         staleLanes_ = ramp_.channels;
         const int32_t end = frames - frame > kLanes ? frame + kLanes : frames;
         for (int32_t f = frame + 1; f < end; ++f)
@@ -138,7 +156,8 @@ void MixEngine::process(const float* const* inputs, float* const* outputs, int32
                 // The value set is taken at once; its dirty bit, taken with
                 // the next run's, then finds it already in the gains.
                 const int32_t index = applyEvent(listener, context);
-                if (index >= 0 && absorb(index)) recompute(stripsOf(index), f - frame);
+                // (MIDI reaches only the parameters: one strip each.)
+                if (index >= 0 && absorb(index)) recompute(1u << stripOf(index), f - frame);
             }
         kernel(inputs, outputs, frame, end - frame, gains_, &lanes_, nullptr, nullptr, peaks);
         advanceRamps(end - frame);
@@ -171,19 +190,6 @@ float MixEngine::usedValue(int index, float value) {
     return used;
 }
 
-bool MixEngine::absorb(int index) {
-    const float value = store_.get(index);
-    if (index < kNumParams) {
-        // One NaN or infinity from a host must not poison every bus.
-        const float used = std::isfinite(value) ? value : defaultValue(index);
-        if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
-        mixed_[index] = used;
-        changedInUse_[index / 32] |= 1u << (index % 32);
-        return true;
-    }
-    return absorbSetting(index, usedValue(index, value));
-}
-
 bool MixEngine::absorbSetting(int index, float used) {
     if (std::memcmp(&used, &mixed_[index], sizeof used) == 0) return false;
     mixed_[index] = used;
@@ -193,6 +199,7 @@ bool MixEngine::absorbSetting(int index, float used) {
         uint32_t& on = kindOfSwitch(index) == kMute ? muted_ : kindOfSwitch(index) == kSolo ? soloed_ : inverted_;
         const uint32_t bit = 1u << channelOfSwitch(index);
         on = used != 0.0f ? on | bit : on & ~bit;
+        switched_ = muted_ | soloed_ | inverted_;
     }
     return true;
 }
@@ -209,26 +216,44 @@ void MixEngine::recompute(uint32_t strips, int lane) {
     if (strips == 0) return;
     const bool master = (strips & kMasterStrip) != 0;  // the master strip reaches every channel
     const uint32_t channels = master ? kAllChannels : (strips >> 1) & kAllChannels;
-    const bool ramps = rampFrames_ > 0 && !jumping_;
-    // The gains each channel had at the frame before the change: where its
-    // ramp starts from.
+    if (__builtin_expect(rampFrames_ != 0 && !jumping_, 0)) {
+        rampTo(channels, master, lane);
+    } else {
+        // Steps: the new gains from this frame on, and no ramp.
+        if (master)
+            computeGains(mixed_, gains_);
+        else
+            for (uint32_t bits = channels; bits != 0; bits &= bits - 1) computeChannelGains(mixed_, __builtin_ctz(bits), gains_);
+        if (__builtin_expect(switched_ != 0, 0))
+            for (uint32_t bits = channels; bits != 0; bits &= bits - 1) switchGains(__builtin_ctz(bits));
+        if (__builtin_expect(ramp_.channels != 0, 0)) ramp_.channels &= ~channels;
+    }
+    // The lanes follow only within a group; elsewhere they are brought up to
+    // date when the next group begins.
+    if (lane > 0) {
+        const uint32_t ramping = ramp_.channels & channels;
+        for (uint32_t bits = channels & ~ramping; bits != 0; bits &= bits - 1)
+            kernels_->spread(gains_, __builtin_ctz(bits), lane, kLanes, lanes_);
+        for (uint32_t bits = ramping; __builtin_expect(bits != 0, 0); bits &= bits - 1)
+            kernels_->spreadRamp(gains_, ramp_, __builtin_ctz(bits), lane, kLanes, lanes_);
+    }
+    staleLanes_ |= channels;
+}
+
+void MixEngine::rampTo(uint32_t channels, bool master, int lane) {
+    const bool switched = switched_ != 0;
+    // The gains each channel had at the frame before the change: where
+    // its ramp starts from.
     float before[kNumFeeds][kNumChannels];
-    if (ramps)
-        for (uint32_t bits = channels; bits != 0; bits &= bits - 1)
-            for (int f = 0; f < kNumFeeds; ++f) before[f][__builtin_ctz(bits)] = gainAt(f, __builtin_ctz(bits), lane - 1);
+    for (uint32_t bits = channels; bits != 0; bits &= bits - 1)
+        for (int f = 0; f < kNumFeeds; ++f) before[f][__builtin_ctz(bits)] = gainAt(f, __builtin_ctz(bits), lane - 1);
     if (master) computeGains(mixed_, gains_);
-    if (!ramps) ramp_.channels &= ~channels;  // steps
     for (uint32_t bits = channels; bits != 0; bits &= bits - 1) {
         const int c = __builtin_ctz(bits);
         if (!master) computeChannelGains(mixed_, c, gains_);
-        // The switches scale the gains as computed (with every switch off
-        // there is nothing to do: the factor 1 leaves them as they are).
-        if ((muted_ | soloed_ | inverted_) != 0)
-            scaleChannelGains(c, switchFactor((muted_ >> c) & 1u, (soloed_ >> c) & 1u, (inverted_ >> c) & 1u, soloed_ != 0),
-                              gains_);
-        if (!ramps) continue;
-        // A ramp from the gains it had to the new ones, from this frame on;
-        // a step where nothing moved.
+        if (switched) switchGains(c);
+        // A ramp from the gains it had to the new ones, from this frame
+        // on; a step where nothing moved.
         bool moves = false;
         for (int f = 0; f < kNumFeeds; ++f) {
             ramp_.span[f][c] = before[f][c] - gains_.feed[f][c];
@@ -244,11 +269,12 @@ void MixEngine::recompute(uint32_t strips, int lane) {
             ramp_.channels &= ~(1u << c);
         }
     }
-    // The lanes follow only within a group; elsewhere they are brought up to
-    // date when the next group begins.
-    if (lane > 0)
-        for (uint32_t c = channels; c != 0; c &= c - 1) kernels_->spread(gains_, &ramp_, __builtin_ctz(c), lane, kLanes, lanes_);
-    staleLanes_ |= channels;
+}
+
+void MixEngine::switchGains(int c) {
+    // The switches scale the gains as computed (the factor 1 leaves them as they are).
+    scaleChannelGains(c, switchFactor((muted_ >> c) & 1u, (soloed_ >> c) & 1u, (inverted_ >> c) & 1u, soloed_ != 0),
+                      gains_);
 }
 
 void MixEngine::advanceRamps(int32_t frames) {
@@ -296,23 +322,27 @@ float decibels(float x) {
 }
 
 void MixEngine::updateMeters(int32_t frames) {
-    typedef float Lanes4 __attribute__((vector_size(16)));
+    constexpr uint32_t kInfinityBits = 0x7F800000u;
     const float fall = fallPerFrame_ * static_cast<float>(frames);
-    for (uint32_t bits = peaks_.pairs; bits != 0; bits &= bits - 1) {
-        const int p = __builtin_ctz(bits);
+    for (uint32_t pairs = peaks_.pairs; pairs != 0; pairs &= pairs - 1) {
+        const int p = __builtin_ctz(pairs);
         // The largest over the lanes, four at a time (a maximum is exact in
         // any order), and the lanes back to silence.
-        Lanes4 wide;
+        typedef uint32_t Bits4 __attribute__((vector_size(16)));
+        Bits4 wide;
         std::memcpy(&wide, peaks_.peak[p], sizeof wide);
         for (int j = 4; j < kLanes; j += 4) {
-            Lanes4 next;
+            Bits4 next;
             std::memcpy(&next, peaks_.peak[p] + j, sizeof next);
             wide = next > wide ? next : wide;
         }
         std::memset(peaks_.peak[p], 0, sizeof peaks_.peak[p]);
-        const float a = wide[0] > wide[1] ? wide[0] : wide[1], b = wide[2] > wide[3] ? wide[2] : wide[3];
-        const float peak = a > b ? a : b;
-        float db = peak > 0.0f ? decibels(peak) : kMeterLaw.floorDb;
+        const uint32_t a = wide[0] > wide[1] ? wide[0] : wide[1], b = wide[2] > wide[3] ? wide[2] : wide[3];
+        const uint32_t bits = a > b ? a : b;
+        float peak;
+        std::memcpy(&peak, &bits, sizeof peak);
+        // An infinite sample, or one that is not a number, reads as the ceiling.
+        float db = bits >= kInfinityBits ? kMeterLaw.ceilingDb : bits != 0 ? decibels(peak) : kMeterLaw.floorDb;
         db = db < kMeterLaw.floorDb ? kMeterLaw.floorDb : db > kMeterLaw.ceilingDb ? kMeterLaw.ceilingDb : db;
         if (db >= meterDb_[p]) {  // a new peak: shown at once, then held
             meterDb_[p] = db;

@@ -137,6 +137,12 @@ private:
     // each channel whose gains change ramps to them from there (or steps,
     // without smoothing); within a group, the lanes from `lane` on follow.
     void recompute(uint32_t strips, int lane);
+    // [audio thread] The part of recompute that starts ramps: each of the
+    // channels given ramps from the gains it had at `lane` - 1 to its new
+    // ones. Out of line, so that steps (smoothing off) cost no more than it.
+    __attribute__((noinline)) void rampTo(uint32_t channels, bool master, int lane);
+    // [audio thread] Channel c's gains as its switches make them.
+    void switchGains(int c);
     // [audio thread] The gain feed f of channel c had at `lane` frames past
     // the current run's start.
     float gainAt(int f, int c, int lane) const;
@@ -177,6 +183,7 @@ private:
     bool jumping_;  // taking the changes at once, without ramps
     // The switches in use, bit c for channel c.
     uint32_t muted_, soloed_, inverted_;
+    uint32_t switched_;  // channels with any switch on
 
     // The meters: the kernels' running extremes, and per pair the reading
     // and the frames its peak is still held.

@@ -74,9 +74,12 @@ inline float rampGain(float target, float span, float steps, float inverse) { re
 // The peak meters' running peaks: per output pair, the largest magnitude
 // of either side's samples, per lane (each kernel uses the lanes it loads
 // at once, single frames lane 0); the pair's peak is the largest over all
-// lanes, 0 before any sample.
+// lanes, 0 before any sample. Each is kept as the bits of the magnitude
+// (the sample's bits with the sign bit cleared), which order as unsigned
+// integers exactly as the magnitudes do; an infinity is above every finite
+// sample, a NaN above that.
 struct MeterPeaks {
-    alignas(64) float peak[kNumPairs][kLanes];
+    alignas(64) uint32_t peak[kNumPairs][kLanes];
     uint32_t pairs;  // bit p: measure pair p; the others are left as they are
 };
 
@@ -100,17 +103,20 @@ using MixKernel = int32_t (*)(const float* const* inputs, float* const* outputs,
                               const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch,
                               const GainRamp* ramp, MeterPeaks* peaks);
 
-// Channel c's factors into lanes [fromLane, toLane): from `gains`, or, when
-// `ramp` is given and the channel ramps, lane j as its ramp gives it with
-// remaining - j steps left (the target once that is below 0). What a change
-// at a frame within a group needs. Each kernel has its own, storing as wide
-// as it loads.
-using SpreadLanes = void (*)(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,
-                             GainLanes& lanes);
+// Channel c's factors from `gains` into lanes [fromLane, toLane): what a
+// change at a frame within a group needs. Each kernel has its own, storing
+// as wide as it loads.
+using SpreadLanes = void (*)(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);
+// The same while channel c ramps: lane j as its ramp gives it with
+// remaining - j steps left (the target once that is below 0); a channel
+// that does not ramp takes `gains`.
+using SpreadRampLanes = void (*)(const MixGains& gains, const GainRamp& ramp, int channel, int fromLane, int toLane,
+                                 GainLanes& lanes);
 
 #define TARNVALE_DECLARE_KERNEL(name)                                                                          \
-    void name##Spread(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,       \
-                      GainLanes& lanes);                                                                        \
+    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes);          \
+    void name##SpreadRamp(const MixGains& gains, const GainRamp& ramp, int channel, int fromLane, int toLane,  \
+                          GainLanes& lanes);                                                                    \
     int32_t name(const float* const* inputs, float* const* outputs, int32_t offset, int32_t frames,              \
                  const MixGains& gains, const GainLanes* lanes, const DirtyBits* watch, const GainRamp* ramp,    \
                  MeterPeaks* peaks);                                                                            \
@@ -137,6 +143,7 @@ struct KernelInfo {
     MixKernel separate;
     MixKernel inPlace;
     SpreadLanes spread;
+    SpreadRampLanes spreadRamp;
     bool (*runsHere)();  // whether this processor has the instruction set
 };
 #if TARNVALE_X86_KERNELS

@@ -10,51 +10,64 @@
 // or the ramping channels' ramps (the others' gains for every frame).
 enum class GainMode { even, perFrame, ramp };
 
-// The meters' running peaks of one run, per output pair: vectors for the
-// vector groups, single values for the single frames.
+// The meters measure each sample by its magnitude's bits: the sign bit
+// cleared, compared as an integer. Over floats whose sign is clear the
+// integer order is the numbers' order, exactly, and it orders every bit
+// pattern (an infinity above every finite sample, a NaN above that), so a
+// maximum taken in any grouping and any order, by any kernel, is the same.
+//
+// The integers as wide as V (for a single float, one uint32_t).
 template <typename V>
-struct RunPeaks {
-    V peak[tarnvale::kNumPairs];
-    float peakOne[tarnvale::kNumPairs];
+struct MeterBitsOf {
+    using Type = decltype(V{} < V{});
 };
-
+template <>
+struct MeterBitsOf<float> {
+    using Type = uint32_t;
+};
 template <typename V>
-inline V maxOf(V a, V b) {
-    return a > b ? a : b;
+using MeterBits = typename MeterBitsOf<V>::Type;
+
+template <typename B>
+inline B largerBits(B a, B b) {
+    return a > b ? a : b;  // non-negative as signed integers: vpmaxsd where there is one
 }
 
-// The magnitude of each sample: its sign bit cleared (a NaN stays a NaN).
+// The magnitude bits of each sample.
 template <typename V>
-inline V magnitude(V x) {
-    if constexpr (sizeof(V) == sizeof(float)) {
-        return __builtin_fabsf(x);
-    } else {
-        using Bits = decltype(x < x);  // the integer vector as wide
-        Bits bits;
-        __builtin_memcpy(&bits, &x, sizeof bits);
-        bits &= 0x7FFFFFFF;
-        __builtin_memcpy(&x, &bits, sizeof x);
-        return x;
-    }
+inline MeterBits<V> magnitudeBits(V x) {
+    MeterBits<V> bits;
+    __builtin_memcpy(&bits, &x, sizeof bits);
+    return bits & 0x7FFFFFFF;
 }
 
-// The larger magnitude of U pairs of vectors of samples.
+// The largest magnitude's bits of U pairs of vectors of samples: the pairs
+// combined first, then across the vectors, one maximum per stream.
 template <typename V, int U>
-inline V largest(const V (&left)[U], const V (&right)[U]) {
-    V larger = maxOf(magnitude(left[0]), magnitude(right[0]));
-    for (int u = 1; u < U; ++u) larger = maxOf(larger, maxOf(magnitude(left[u]), magnitude(right[u])));
+inline MeterBits<V> largest(const V (&left)[U], const V (&right)[U]) {
+    MeterBits<V> larger = largerBits(magnitudeBits(left[0]), magnitudeBits(right[0]));
+    for (int u = 1; u < U; ++u) larger = largerBits(larger, largerBits(magnitudeBits(left[u]), magnitudeBits(right[u])));
     return larger;
 }
 
-// A pair's samples' largest magnitude into its peak (a NaN is passed over,
-// in every kernel alike): a vector's into the run's vectors, a single
-// frame's into its single values.
-template <typename P, typename V>
-inline void measureInto(P& peaks, int pair, V larger) {
-    if constexpr (sizeof(V) == sizeof(float))
-        peaks.peakOne[pair] = larger > peaks.peakOne[pair] ? larger : peaks.peakOne[pair];
+// The meters' running peaks of one run, per output pair: vectors for the
+// vector groups, single values for the single frames (nothing unmetered).
+template <typename V, bool Metered>
+struct RunPeaks {
+    MeterBits<V> peak[tarnvale::kNumPairs];
+    uint32_t peakOne[tarnvale::kNumPairs];
+};
+template <typename V>
+struct RunPeaks<V, false> {};
+
+// A pair's samples' largest magnitude into its peak: a vector's into the
+// run's vectors, a single frame's into its single values.
+template <typename P, typename B>
+inline void measureInto(P& peaks, int pair, B larger) {
+    if constexpr (sizeof(B) == sizeof(uint32_t))
+        peaks.peakOne[pair] = largerBits(peaks.peakOne[pair], larger);
     else
-        peaks.peak[pair] = larger > peaks.peak[pair] ? larger : peaks.peak[pair];
+        peaks.peak[pair] = largerBits(peaks.peak[pair], larger);
 }
 
 // U vectors of frames starting at frame i, with the gains of lanes
@@ -142,47 +155,52 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
                             largest(bus[kBusFeed[b][kLeft]], bus[kBusFeed[b][kRight]]));
 }
 
-// Channel c's factors into lanes [from, to), a vector of W lanes at a
-// time, each store as wide as the kernel's loads of the lanes (so those
-// loads take the stored values straight from the store queue): the even
-// gains, or the ramp's while the channel ramps (lane j at remaining - j
-// steps left, the target from where that falls below 0). Index is the
-// vector of W int32_t as wide as V.
+// Channel c's factors from `gains` into lanes [from, to), a vector of W
+// lanes at a time, each store as wide as the kernel's loads of the lanes
+// (so those loads take the stored values straight from the store queue).
+// Index is the vector of W int32_t as wide as V.
 template <typename V, typename Index, int W>
-void spreadLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp* ramp, int c, int from, int to,
-                 tarnvale::GainLanes& lanes) {
+void spreadLanes(const tarnvale::MixGains& gains, int c, int from, int to, tarnvale::GainLanes& lanes) {
     using namespace tarnvale;
     static_assert(sizeof(V) == sizeof(Index), "one index per lane");
     static constexpr int32_t kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
     Index iota;
     __builtin_memcpy(&iota, kIota, sizeof iota);
-    if (ramp == nullptr || ((ramp->channels >> c) & 1u) == 0) {
-        for (int q = from / W * W; q < to; q += W) {
-            const Index index = iota + q;
-            const Index inside = (index >= from) & (index < to);
-            for (int f = 0; f < kNumFeeds; ++f) {
-                float* laneGain = &lanes.gain[f][c][q];
-                // The factor's bits in every lane, exactly (-0 and NaN included).
-                int32_t bits;
-                __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
-                const Index spread = Index{} + bits;
-                V value;
-                __builtin_memcpy(&value, &spread, sizeof value);
-                const V old = loadVector<V>(laneGain);
-                storeVector(laneGain, inside ? value : old);
-            }
+    for (int q = from / W * W; q < to; q += W) {
+        const Index index = iota + q;
+        const Index inside = (index >= from) & (index < to);
+        for (int f = 0; f < kNumFeeds; ++f) {
+            float* laneGain = &lanes.gain[f][c][q];
+            // The factor's bits in every lane, exactly (-0 and NaN included).
+            int32_t bits;
+            __builtin_memcpy(&bits, &gains.feed[f][c], sizeof bits);
+            const Index spread = Index{} + bits;
+            V value;
+            __builtin_memcpy(&value, &spread, sizeof value);
+            const V old = loadVector<V>(laneGain);
+            storeVector(laneGain, inside ? value : old);
         }
-        return;
     }
-    // A ramping channel: steps left at each lane, and whether the ramp
-    // still runs there.
+}
+
+// The same while channel c ramps (lane j at remaining - j steps left, the
+// target from where that falls below 0); `gains` for a channel that does
+// not ramp.
+template <typename V, typename Index, int W>
+void spreadRampLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp& ramp, int c, int from, int to,
+                     tarnvale::GainLanes& lanes) {
+    using namespace tarnvale;
+    if (((ramp.channels >> c) & 1u) == 0) return spreadLanes<V, Index, W>(gains, c, from, to, lanes);
+    static constexpr int32_t kIota[kLanes] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+    Index iota;
+    __builtin_memcpy(&iota, kIota, sizeof iota);
     for (int q = from / W * W; q < to; q += W) {
         const Index index = iota + q;
         const Index inside = (index >= from) & (index < to);
         V lane;
         for (int j = 0; j < W; ++j) lane[j] = static_cast<float>(q + j);
-        const V steps = ramp->remaining[c] - lane;
-        const V along = steps * ramp->inverse[c];
+        const V steps = ramp.remaining[c] - lane;
+        const V along = steps * ramp.inverse[c];
         const Index ramping = steps >= 0.0f;
         for (int f = 0; f < kNumFeeds; ++f) {
             float* laneGain = &lanes.gain[f][c][q];
@@ -191,7 +209,7 @@ void spreadLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp* ramp
             const Index spread = Index{} + bits;
             V target;
             __builtin_memcpy(&target, &spread, sizeof target);
-            const V value = ramping ? gains.feed[f][c] + ramp->span[f][c] * along : target;
+            const V value = ramping ? gains.feed[f][c] + ramp.span[f][c] * along : target;
             const V old = loadVector<V>(laneGain);
             storeVector(laneGain, inside ? value : old);
         }
@@ -208,11 +226,11 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
                const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
     using namespace tarnvale;
     static_assert(kLanes % W == 0 && kWatchFrames % (U * W) == 0, "groups must fit the lanes");
-    RunPeaks<V> run;
+    RunPeaks<V, Metered> run;
     const uint32_t measured = Metered ? peaks->pairs : 0;
     if constexpr (Metered)
         for (int p = 0; p < kNumPairs; ++p) {
-            run.peak[p] = loadVector<V>(peaks->peak[p]);
+            __builtin_memcpy(&run.peak[p], peaks->peak[p], sizeof run.peak[p]);
             run.peakOne[p] = peaks->peak[p][0];
         }
     const int32_t end = offset + frames;
@@ -231,8 +249,8 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
     if constexpr (Metered)
         for (int p = 0; p < kNumPairs; ++p) {
             if (((measured >> p) & 1u) == 0) continue;
-            storeVector(peaks->peak[p], run.peak[p]);
-            peaks->peak[p][0] = run.peakOne[p] > peaks->peak[p][0] ? run.peakOne[p] : peaks->peak[p][0];
+            __builtin_memcpy(peaks->peak[p], &run.peak[p], sizeof run.peak[p]);
+            peaks->peak[p][0] = largerBits(run.peakOne[p], peaks->peak[p][0]);
         }
     return i - offset;
 }
@@ -278,8 +296,11 @@ int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset,
                           const GainRamp* ramp, MeterPeaks* peaks) {                                         \
         return mixFramesWith<V, W, U, true>(inputs, outputs, offset, frames, gains, lanes, watch, ramp, peaks);  \
     }                                                                                                        \
-    void name##Spread(const MixGains& gains, const GainRamp* ramp, int channel, int fromLane, int toLane,     \
-                      GainLanes& lanes) {                                                                    \
-        spreadLanes<V, Index, W>(gains, ramp, channel, fromLane, toLane, lanes);                             \
+    void name##Spread(const MixGains& gains, int channel, int fromLane, int toLane, GainLanes& lanes) {         \
+        spreadLanes<V, Index, W>(gains, channel, fromLane, toLane, lanes);                                   \
+    }                                                                                                        \
+    void name##SpreadRamp(const MixGains& gains, const GainRamp& ramp, int channel, int fromLane, int toLane,  \
+                          GainLanes& lanes) {                                                                \
+        spreadRampLanes<V, Index, W>(gains, ramp, channel, fromLane, toLane, lanes);                         \
     }                                                                                                        \
     }  // namespace tarnvale

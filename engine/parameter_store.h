@@ -28,12 +28,13 @@ struct DirtyBits {
     }
     // [audio thread] no allocation, no locks. Takes and clears the set bits. False when none.
     bool take(uint32_t (&taken)[kWords]) {
-        uint32_t all = 0;
-        for (int k = 0; k < kWords; ++k) {
-            taken[k] = word[k].load(std::memory_order_relaxed) != 0 ? word[k].exchange(0, std::memory_order_acquire) : 0;
-            all |= taken[k];
-        }
-        return all != 0;
+        // Most calls find nothing: one look at every word first.
+        uint32_t seen = 0;
+        for (int k = 0; k < kWords; ++k) seen |= taken[k] = word[k].load(std::memory_order_relaxed);
+        if (seen == 0) return false;
+        for (int k = 0; k < kWords; ++k)
+            if (taken[k] != 0) taken[k] = word[k].exchange(0, std::memory_order_acquire);
+        return true;
     }
 };
 

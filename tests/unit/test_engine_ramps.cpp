@@ -219,7 +219,7 @@ TEST(Ramps, EveryKernelRampsToTheSameBits) {
             }
             // The lanes of a group, from a ramp at a lane's distance.
             GainLanes lanes;
-            for (int c = 0; c < kNumChannels; ++c) info.spread(target, &ramp, c, 0, kLanes, lanes);
+            for (int c = 0; c < kNumChannels; ++c) info.spreadRamp(target, ramp, c, 0, kLanes, lanes);
             for (int f = 0; f < kNumFeeds; ++f)
                 for (int c = 0; c < kNumChannels; ++c)
                     for (int j = 0; j < kLanes; ++j) ASSERT_EQ(lanes.gain[f][c][j], gainOf(f, c, j)) << f << "," << c << "," << j;
@@ -373,6 +373,27 @@ TEST(Meters, ReadingsFollowTheOutputsWithHoldAndFall) {
         if (block == 89) {
             EXPECT_LT(engine.meterLevel(0), -30.0f) << "the quiet stretch fell to its own peaks";
         }
+    }
+}
+
+// A sample that is infinite or not a number reads as the meter's ceiling on
+// every pair it reaches (not passed over as silence), and the reading then
+// falls as after any peak; the pairs it does not reach read as their own.
+TEST(Meters, NonFiniteSamplesReadAsTheCeiling) {
+    for (float bad : {INFINITY, -INFINITY, NAN, -NAN}) {
+        SCOPED_TRACE(testing::Message() << bad);
+        MixEngine engine;
+        engine.setMeteredPairs((1u << kNumPairs) - 1);
+        Planes in(kNumInputs, 256, 0.25f), out(kNumOutputs, 256);
+        in.data[channelInput(2, kLeft)][100] = bad;  // channel 3 (0-based 2)
+        mix(engine, in, out, 0, 256);
+        EXPECT_EQ(engine.meterLevel(pairOf(busOutput(kMainBus, kLeft))), kMeterLaw.ceilingDb);
+        EXPECT_EQ(engine.meterLevel(pairOf(directOutput(2, kLeft))), kMeterLaw.ceilingDb);
+        EXPECT_NEAR(engine.meterLevel(pairOf(directOutput(3, kLeft))), 20.0 * std::log10(0.25), 1e-3);
+        in.data[channelInput(2, kLeft)][100] = 0.25f;
+        for (int block = 0; block < 100; ++block) mix(engine, in, out, 0, 256);
+        EXPECT_LT(engine.meterLevel(pairOf(directOutput(2, kLeft))), kMeterLaw.ceilingDb);
+        EXPECT_GE(engine.meterLevel(pairOf(directOutput(2, kLeft))), 20.0 * std::log10(0.25) - 1e-3);
     }
 }
 

@@ -1,6 +1,9 @@
 // The engine's tables and its pure kernels, on plain arrays.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cfloat>
 #include <cstring>
 #include <random>
 #include <set>
@@ -234,6 +237,71 @@ TEST(Kernel, EveryKernelGivesTheSameBits) {
     EXPECT_TRUE(kernelRuns(KernelIsa::portable));
 }
 
+// The meters' peaks as every kernel measures them, separate and in place,
+// in one call and frame by frame: for each pair, the largest magnitude's
+// bits over both sides' output samples, worked out here from the outputs;
+// samples that are infinite or not a number (from such inputs) are above
+// every finite one. With even gains and with a lane per frame.
+TEST(Kernel, EveryKernelMeasuresTheSamePeaks) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f), signal(-1.0f, 1.0f);
+    constexpr int kFrames = 160;
+    auto reduced = [](const MeterPeaks& peaks, int pair) {
+        uint32_t largest = 0;
+        for (uint32_t lane : peaks.peak[pair]) largest = std::max(largest, lane);
+        return largest;
+    };
+    auto magnitudeBits = [](float x) {
+        uint32_t bits;
+        std::memcpy(&bits, &x, sizeof bits);
+        return bits & 0x7FFFFFFFu;
+    };
+    for (int round = 0; round < 12; ++round) {
+        float p[kNumParams];
+        for (float& v : p) v = unit(rng) * 2.0f;
+        MixGains g;
+        computeGains(p, g);
+        GainLanes lanes;
+        for (int c = 0; c < kNumChannels; ++c) mixFramesPortableSpread(g, c, 0, kLanes, lanes);
+        std::vector<std::vector<float>> in(kNumInputs, std::vector<float>(kFrames));
+        for (auto& v : in)
+            for (float& x : v) x = signal(rng) * (round % 3 == 0 ? 1e-3f : 1.0f);
+        if (round % 4 == 1) in[rng() % kNumInputs][rng() % kFrames] = INFINITY;
+        if (round % 4 == 2) in[rng() % kNumInputs][rng() % kFrames] = -NAN;
+        if (round % 4 == 3) in[rng() % kNumInputs][rng() % kFrames] = -0.0f;
+        const bool perFrame = round % 2 == 1;
+        const int offset = round * 5 % 16, frames = perFrame ? 1 + round % kLanes : 1 + round * 29 % 140;
+        for (const auto& info : kKernels) {
+            if (!kernelRuns(info.isa)) continue;
+            for (bool inPlace : {false, true})
+                for (bool oneCall : {true, false}) {
+                    SCOPED_TRACE(std::string(info.name) + (inPlace ? ", in place" : ", separate") +
+                                 (oneCall ? ", one call" : ", frame by frame") + ", round " + std::to_string(round));
+                    std::vector<std::vector<float>> out(kNumOutputs, std::vector<float>(kFrames));
+                    std::vector<const float*> ip;
+                    std::vector<float*> op;
+                    for (auto& v : in) ip.push_back(v.data());
+                    for (auto& v : out) op.push_back(v.data());
+                    MeterPeaks peaks{};
+                    peaks.pairs = (1u << kNumPairs) - 1;
+                    const MixKernel kernel = inPlace ? info.inPlace : info.separate;
+                    const GainLanes* perLane = perFrame ? &lanes : nullptr;
+                    if (oneCall)
+                        kernel(ip.data(), op.data(), offset, frames, g, perLane, nullptr, nullptr, &peaks);
+                    else
+                        for (int i = offset; i < offset + frames; ++i)
+                            kernel(ip.data(), op.data(), i, 1, g, perLane, nullptr, nullptr, &peaks);
+                    for (int pair = 0; pair < kNumPairs; ++pair) {
+                        uint32_t expected = 0;
+                        for (int i = offset; i < offset + frames; ++i)
+                            expected = std::max({expected, magnitudeBits(out[2 * pair][i]), magnitudeBits(out[2 * pair + 1][i])});
+                        ASSERT_EQ(reduced(peaks, pair), expected) << "pair " << pair;
+                    }
+                }
+        }
+    }
+}
+
 // Gains that change within a group: every kernel, separate and in place,
 // mixes frame j with lane j's gains, to the bit; and a kernel's spread sets
 // exactly the lanes asked for.
@@ -262,8 +330,8 @@ TEST(Kernel, PerFrameLanesGiveTheSameBitsInEveryKernel) {
             int from[kNumChannels];
             for (int c = 0; c < kNumChannels; ++c) {
                 from[c] = (c * 7 + round) % (kLanes + 1);
-                info.spread(before, nullptr, c, 0, kLanes, lanes);
-                info.spread(after, nullptr, c, from[c], kLanes, lanes);
+                info.spread(before, c, 0, kLanes, lanes);
+                info.spread(after, c, from[c], kLanes, lanes);
             }
             for (int f = 0; f < kNumFeeds; ++f)
                 for (int c = 0; c < kNumChannels; ++c)
@@ -303,14 +371,28 @@ TEST(Kernel, OverlapIsFoundWhereverTheBuffersMeet) {
     EXPECT_FALSE(buffersOverlap(in.data(), out.data(), 99)) << "past the frames used";
 }
 
+// computeGains works four channels at a time; each channel's gains must
+// have the bits computeChannelGains gives it alone, for ordinary settings
+// and for values far outside the ranges (pans past the ends, huge and
+// negative levels that saturate), random or not.
 TEST(Kernel, ChannelGainsMatchTheFullComputation) {
-    float p[kNumParams];
-    for (int i = 0; i < kNumParams; ++i) p[i] = static_cast<float>(i % 7) / 7.0f;
-    MixGains all, one;
-    computeGains(p, all);
-    std::memset(&one, 0, sizeof one);
-    for (int c = 0; c < kNumChannels; ++c) computeChannelGains(p, c, one);
-    EXPECT_EQ(std::memcmp(&all, &one, sizeof all), 0);
+    std::mt19937 rng(21);
+    std::uniform_real_distribution<float> unit(0.0f, 1.0f), wide(-3.0f, 3.0f);
+    const float extremes[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 1e30f, -1e30f, FLT_MAX, -FLT_MAX, 1e-30f, 3.5f, -2.0f};
+    for (int set = 0; set < 40; ++set) {
+        float p[kNumParams];
+        for (int i = 0; i < kNumParams; ++i)
+            p[i] = set == 0   ? static_cast<float>(i % 7) / 7.0f
+                   : set < 10 ? unit(rng)
+                   : set < 20 ? wide(rng)
+                              : extremes[rng() % (sizeof extremes / sizeof extremes[0])];
+        MixGains all, one;
+        std::memset(&all, 0xAB, sizeof all);
+        std::memset(&one, 0, sizeof one);
+        computeGains(p, all);
+        for (int c = 0; c < kNumChannels; ++c) computeChannelGains(p, c, one);
+        EXPECT_EQ(std::memcmp(&all, &one, sizeof all), 0) << "parameter set " << set;
+    }
 }
 
 }  // namespace
