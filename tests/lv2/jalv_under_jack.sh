@@ -20,8 +20,8 @@
 # its 71 ports a pretty name and an order (142 properties) as it starts, and
 # the properties go again when it closes. So no other JACK client runs here
 # while jalv sets its ports up (readiness is read from jalv's own answers,
-# not by polling the server), and the properties are removed before jalv
-# quits.
+# not by polling the server), and the properties are removed (and their
+# removal's notifications given a moment to arrive) before jalv quits.
 set -u
 export LV2_PATH="$1"
 uri="$2"
@@ -170,6 +170,9 @@ for quit in eof sigint; do
 
   step "the ports' properties removed (jack_property -D)"
   timeout -k 1 10 jack_property -D >/dev/null 2>&1 || fail "jack_property -D did not answer within 10 s"
+  # The removal's own notifications reach jalv a little later; quitting
+  # while the server still writes them to jalv can block it the same way.
+  sleep 1
 
   step "jalv quit by $quit"
   [ "$quit" = sigint ] && kill -INT "$jalv_pid"
