@@ -16,6 +16,7 @@
 #include "host/vst_host.h"
 #include "interrupts.h"
 #include "json_text.h"
+#include "level_plot.h"
 #include "measure.h"
 #include "output_files.h"
 #include "output_names.h"

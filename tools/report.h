@@ -1,5 +1,5 @@
-// What a render reports about its outputs: the level table and the level
-// plot, from the figures measure.h gathers.
+// What a render reports about its outputs: the level table, from the
+// figures measure.h gathers (level_plot.h draws the plot).
 #pragma once
 
 #include <cstdint>
@@ -33,12 +33,6 @@ struct OutputReport {
 // One row per output: peak, RMS, loudness, loudness range, true peak,
 // clipped and non-finite samples.
 void printLevelTable(const std::vector<OutputReport>& outputs, std::ostream& out);
-
-// The plot as SVG: per output a lane with each side's peak level over time
-// on a dB scale with grid lines and labels, and a mark wherever MIDI moved
-// a parameter (frames in midiFrames).
-std::string levelPlotSvg(const std::vector<OutputReport>& outputs, int sampleRate, int64_t frames,
-                         const std::vector<int64_t>& midiFrames);
 
 // A level in dB as the table shows it: one decimal, "-inf" for silence.
 std::string dbText(double db);
