@@ -229,7 +229,8 @@ TEST_F(CommandLine, UsageHelpAndVersion) {
     const Outcome renderHelp = run({"help", "render"});
     EXPECT_EQ(renderHelp.code, 0);
     EXPECT_EQ(renderHelp.out, run({"render", "--help"}).out);
-    for (const char* shown : {"--block FRAMES=512", "--tail SECONDS=0", "(default: the first input's)", "-6dB", "--plugin MODULE"})
+    for (const char* shown : {"--block FRAMES=512", "--tail SECONDS=0", "(default: the first input's)", "-6dB", "--plugin MODULE",
+                              "progress bar", "time left", "--clean"})
         EXPECT_NE(renderHelp.out.find(shown), std::string::npos) << shown << "\n" << renderHelp.out;
     EXPECT_NE(run({"demo", "--help"}).out.find("--out DIR=demo-out"), std::string::npos);
 }
@@ -396,6 +397,14 @@ TEST_F(CommandLine, ManualPageCarriesTheControllerChart) {
         ++rows;
     }
     EXPECT_EQ(rows, tarnvale::kNumStrips) << slurp(shown);
+    // Besides the chart, what a newcomer meets in a render: the progress
+    // bar, and what --clean removes.
+    std::string text;  // the page's words, one space between each
+    std::istringstream words(slurp(shown));
+    for (std::string word; words >> word;) text += word + " ";
+    for (const char* part : {"PROGRESS", "progress bar", "drawn only when standard error is a terminal",
+                             "Removes the outputs an earlier render left"})
+        EXPECT_NE(text.find(part), std::string::npos) << part;
 }
 
 // One of a thing is singular; the report's figures are rounded to what

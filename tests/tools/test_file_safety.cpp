@@ -519,9 +519,12 @@ TEST_F(FileSafety, EveryJobCountGivesTheSameFilesAndFigures) {
     Snapshot firstFiles;
     for (const char* jobs : {"1", "2", "5"}) {
         const std::string out = dir + "/jobs";
+        // 24-bit files, and a main that clips (its count, its plot marks).
         const Outcome r = run({"render", "--in", "1=" + music, "--in", "7=" + music, "--out", out, "--jobs", jobs,
-                               "--all", "--report", dir + "/r.json", "--plot", out + "/p.svg"});
+                               "--all", "--report", dir + "/r.json", "--plot", out + "/p.svg", "--set",
+                               "Master Volume=12dB"});
         ASSERT_EQ(r.code, 0) << r.err;
+        ASSERT_NE(r.err.find("main.wav clipped"), std::string::npos) << r.err;
         const Snapshot files = snapshot(out);
         const std::string report = slurp(dir + "/r.json");
         if (firstReport.empty()) {
