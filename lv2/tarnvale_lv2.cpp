@@ -41,6 +41,16 @@ uint32_t bitsOf(float value) {
     return bits;
 }
 
+// Two 32-bit values as one 64-bit word laid out as they are in memory,
+// first then second.
+inline uint64_t twoInMemoryOrder(uint32_t first, uint32_t second) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    return static_cast<uint64_t>(first) << 32 | second;
+#else
+    return static_cast<uint64_t>(second) << 32 | first;
+#endif
+}
+
 // The control ports in two runs of the engine's controls: the parameters
 // (ports 70-137) and the rest (ports 207-255). Hosts commonly keep their
 // control values at a fixed distance from one port to the next (an array
@@ -167,13 +177,21 @@ void readControls(Mixer& mixer) {
                 for (int k = 0; k < run.count; ++k)
                     differ |= bitsOf(*reinterpret_cast<const float*>(run.base + k * run.stride)) ^ last[k];
             } else {
+                // Each value through its pointer; the last values read two
+                // at a time (one load for both), four chains so the loads
+                // overlap.
                 const float* const* pointers = mixer.controls + run.first;
-                uint32_t part[4] = {};  // four chains, so the loads overlap
+                uint64_t part[4] = {};
                 int k = 0;
-                for (; k + 4 <= run.count; k += 4)
-                    for (int j = 0; j < 4; ++j) part[j] |= bitsOf(*pointers[k + j]) ^ last[k + j];
+                for (; k + 8 <= run.count; k += 8)
+                    for (int j = 0; j < 4; ++j) {
+                        uint64_t lastTwo;
+                        std::memcpy(&lastTwo, last + k + 2 * j, sizeof lastTwo);
+                        part[j] |= twoInMemoryOrder(bitsOf(*pointers[k + 2 * j]), bitsOf(*pointers[k + 2 * j + 1])) ^ lastTwo;
+                    }
                 for (; k < run.count; ++k) part[0] |= bitsOf(*pointers[k]) ^ last[k];
-                differ |= part[0] | part[1] | part[2] | part[3];
+                const uint64_t any = part[0] | part[1] | part[2] | part[3];
+                differ |= static_cast<uint32_t>(any) | static_cast<uint32_t>(any >> 32);
             }
         }
         if (differ == 0) return;

@@ -796,6 +796,14 @@ TEST(Lv2Instance, PortMovesAreTakenInEveryLayout) {
                     ASSERT_EQ(plugin.values[p], -99.0f) << "parameter " << p << " written without a move";
             }
         }
+        // Each parameter moved alone, wherever it falls among the ports
+        // read together: the move is seen.
+        for (int p = 0; p < kNumParams; ++p) {
+            *at[p] = portValue(p, unit(rng));
+            plugin.values[p] = -99.0f;
+            plugin.run(8);
+            ASSERT_EQ(plugin.values[p], portValue(p, storeValue(p, *at[p]))) << "parameter " << p << " moved alone";
+        }
         // The last control of the second run of ports: a mute.
         *at[switchControl(kNumChannels - 1, kPolarity)] = 1.0f;
         for (auto& channel : plugin.in) std::fill(channel.begin(), channel.end(), 0.5f);
