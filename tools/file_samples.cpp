@@ -71,7 +71,7 @@ FileSamples::FileSamples(int format) {
     steps_ = bits_ > 0 ? static_cast<float>(int64_t{1} << (bits_ - 1)) : 0.0f;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
 uint64_t FileSamples::hold(const float* in, float* out, size_t n) const {
@@ -83,7 +83,7 @@ uint64_t FileSamples::hold(const float* in, float* out, size_t n) const {
     return forEachStep(in, n, steps_, [&](size_t i, float step) { out[i] = step * unit; });
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
 uint64_t FileSamples::words(const float* in, int32_t* out, size_t n) const {

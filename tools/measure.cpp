@@ -21,7 +21,9 @@ inline float fullScale(float v) { return v < 0.0f ? -1.0f : 1.0f; }
 
 // The hot loops are built for the processor at hand as well as for the
 // baseline, and the widest the processor runs is taken.
-#if defined(__x86_64__) || defined(__i386__)
+// ThreadSanitizer cannot run the resolver that picks a clone (it runs
+// before the sanitizer is set up), so its builds take the baseline.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)
 #define TARNVALE_WIDEST __attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
 #else
 #define TARNVALE_WIDEST

@@ -61,7 +61,9 @@ inline Vec larger(Vec a, Vec b) { return a > b ? a : b; }
 // The three in-between points of n samples (n a multiple of kLanes), their
 // magnitudes into points[phase * n + i], and each sample's highest point
 // (the sample itself included) into peaks[i]. Returns the highest of all.
-#if defined(__x86_64__) || defined(__i386__)
+// ThreadSanitizer cannot run the resolver that picks a clone (it runs
+// before the sanitizer is set up), so its builds take the baseline.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)
 __attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
 #endif
 float interpolateKernel(const float* window, size_t n, const float (*c)[kTaps], float* points, float* peaks) {
