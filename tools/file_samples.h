@@ -14,7 +14,7 @@ namespace tools {
 
 class FileSamples {
 public:
-    // format: a libsndfile format word.
+    // [any thread] format: a libsndfile format word.
     explicit FileSamples(int format);
 
     // Whether the file holds steps, not floats.

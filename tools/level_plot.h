@@ -18,7 +18,7 @@ struct TimeTick {
     std::string text;
 };
 
-// Ticks for a time axis from 0 to `seconds`: at most 10 steps, each a round
+// [any thread] Ticks for a time axis from 0 to `seconds`: at most 10 steps, each a round
 // step (1, 2 or 5 times a power of ten below a minute; 10 s, 15 s, 30 s, a
 // minute ... above), all labelled in one format: seconds with the step's
 // decimals below a minute ("0.5"), m:ss up to an hour ("2:30"), h:mm:ss

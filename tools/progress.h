@@ -10,12 +10,12 @@
 
 namespace tools {
 
-// The bar's text for a fraction done after `elapsed` seconds: "rendering
+// [any thread] The bar's text for a fraction done after `elapsed` seconds: "rendering
 // [####......]  40%  0:04 elapsed, 0:06 left"; once all is done, no time
 // left is shown.
 std::string progressText(double fraction, double elapsed);
 
-// Seconds as m:ss, or h:mm:ss from an hour on.
+// [any thread] Seconds as m:ss, or h:mm:ss from an hour on.
 std::string clockText(double seconds);
 
 class ProgressBar {
