@@ -35,22 +35,6 @@ std::string unquote(const std::string& s) {
     return s;
 }
 
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t up = row[j];
-            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                              std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
-}
 
 bool readArgumentFile(const std::string& path, int depth, std::vector<std::string>& out, std::string& error) {
     if (depth > kMaxArgumentFileDepth) {
@@ -88,6 +72,23 @@ bool readArgumentFile(const std::string& path, int depth, std::vector<std::strin
 }
 
 }  // namespace
+
+size_t editDistance(const std::string& a, const std::string& b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t up = row[j];
+            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                              std::tolower(static_cast<unsigned char>(b[j - 1]));
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
+            diagonal = up;
+        }
+    }
+    return row[b.size()];
+}
 
 bool expandArgumentFiles(std::vector<std::string>& args, std::string& error) {
     std::vector<std::string> expanded;

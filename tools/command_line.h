@@ -4,6 +4,7 @@
 // anything is loaded.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,9 @@ namespace tools {
 // a shell; nothing else is unquoted. Files may name further files, up to 8
 // deep. False with a one-line reason.
 bool expandArgumentFiles(std::vector<std::string>& args, std::string& error);
+
+// The number of single-character edits (ignoring case) that turn a into b.
+size_t editDistance(const std::string& a, const std::string& b);
 
 // The candidate nearest to typed (ignoring case), or empty when none is
 // near enough to be what was meant.

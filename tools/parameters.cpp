@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "command_line.h"
 #include "identity.h"
 
 namespace tools {
@@ -38,23 +39,6 @@ bool parseNumber(const std::string& text, long double& value, std::string& rest)
     if (end == begin || std::isnan(value)) return false;
     rest = trim(end);
     return true;
-}
-
-size_t editDistance(const std::string& a, const std::string& b) {
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        size_t diagonal = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); ++j) {
-            const size_t up = row[j];
-            const bool same = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
-                              std::tolower(static_cast<unsigned char>(b[j - 1]));
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (same ? 0 : 1)});
-            diagonal = up;
-        }
-    }
-    return row[b.size()];
 }
 
 std::string numberText(double v) {

@@ -10,27 +10,12 @@
 
 #include "engine/midi_queue.h"
 #include "engine/mix_engine.h"
+#include "planes.h"
 
 using namespace tarnvale;
+using unittest::Planes;
 
 namespace {
-
-// Planar buffers for one engine call, with pointers that can start at any
-// frame (to feed the same audio in smaller blocks).
-struct Planes {
-    Planes(int channels, int frames) : data(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(frames))) {}
-    std::vector<const float*> in(int from) const {
-        std::vector<const float*> p;
-        for (const auto& v : data) p.push_back(v.data() + from);
-        return p;
-    }
-    std::vector<float*> out(int from) {
-        std::vector<float*> p;
-        for (auto& v : data) p.push_back(v.data() + from);
-        return p;
-    }
-    std::vector<std::vector<float>> data;
-};
 
 struct Event {
     int32_t delta;

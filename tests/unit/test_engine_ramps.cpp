@@ -11,26 +11,12 @@
 #include <vector>
 
 #include "engine/mix_engine.h"
+#include "planes.h"
 
 using namespace tarnvale;
+using unittest::Planes;
 
 namespace {
-
-struct Planes {
-    Planes(int channels, int frames, float fill = 0.0f)
-        : data(static_cast<size_t>(channels), std::vector<float>(static_cast<size_t>(frames), fill)) {}
-    std::vector<const float*> in(int from) const {
-        std::vector<const float*> p;
-        for (const auto& v : data) p.push_back(v.data() + from);
-        return p;
-    }
-    std::vector<float*> out(int from) {
-        std::vector<float*> p;
-        for (auto& v : data) p.push_back(v.data() + from);
-        return p;
-    }
-    std::vector<std::vector<float>> data;
-};
 
 void mix(MixEngine& engine, const Planes& in, Planes& out, int from, int frames) {
     engine.process(in.in(from).data(), out.out(from).data(), frames, nullptr, nullptr);
