@@ -47,6 +47,19 @@ inline std::string programCommand(const std::string& path) {
     return launcher.empty() ? quote(path) : quote(launcher) + " " + quote(path);
 }
 
+#ifdef FAIL_RENAME_PATH
+// The environment words that make the n-th rename of a tool run fail (the
+// preloaded rename of the tests' own), for commits that fail on purpose.
+inline std::string failingRename(int n) {
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    // Under an emulator only the emulated tool takes the preload: the
+    // machine's own programs on the way (env, sh) cannot load it.
+    const std::string preload = std::string(TARNVALE_LAUNCHER).empty() ? "LD_PRELOAD=" : "QEMU_SET_ENV=LD_PRELOAD=";
+    return preload + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=" + std::to_string(n) +
+           " ASAN_OPTIONS=" + quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
+}
+#endif
+
 class Cli : public ::testing::Test {
 protected:
     void SetUp() override {

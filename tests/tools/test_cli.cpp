@@ -182,10 +182,7 @@ TEST_F(Cli, ProgressShowsOnATerminalOnly) {
     ASSERT_EQ(quiet.code, 0) << quiet.err;
     EXPECT_EQ(quiet.err, "") << "nothing on standard error when it is not a terminal";
     if (std::system("command -v script >/dev/null 2>&1") != 0) GTEST_SKIP() << "script(1) is not installed";
-    const std::string render = quote(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --block 64 --out ";
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string failingRename = "LD_PRELOAD=" + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=1 ASAN_OPTIONS=" +
-                                      quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
+    const std::string render = programCommand(TARNVALE_HOST_PATH) + " render --in 1=" + quote(input) + " --block 64 --out ";
     const struct {
         const char* what;
         std::string command;  // run by sh on a terminal
@@ -193,7 +190,7 @@ TEST_F(Cli, ProgressShowsOnATerminalOnly) {
         bool completes;
     } cases[] = {
         {"a render", render + quote(dir + "/done"), "wrote 4 files", true},
-        {"a failed commit", failingRename + " " + render + quote(dir + "/failed"), "tarnvale-host: cannot write", true},
+        {"a failed commit", failingRename(1) + " " + render + quote(dir + "/failed"), "tarnvale-host: cannot write", true},
         {"a write that fails midway", "trap '' XFSZ; ulimit -f 200; " + render + quote(dir + "/full") + " --tail 60",
          "tarnvale-host: cannot write", false},
         {"an interrupted render", render + quote(dir + "/stopped") + " --tail 3600 & sleep 1; kill -INT $!; wait $!; echo after",

@@ -57,15 +57,6 @@ bool hasTemporaries(const std::string& folder) {
 
 // The preload that makes the Nth rename fail, keeping the sanitizers'
 // own settings.
-std::string failingRename(int n) {
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    // Under an emulator only the emulated tool takes the preload: the
-    // machine's own programs on the way (env, sh) cannot load it.
-    const std::string preload = std::string(TARNVALE_LAUNCHER).empty() ? "LD_PRELOAD=" : "QEMU_SET_ENV=LD_PRELOAD=";
-    return preload + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=" + std::to_string(n) +
-           " ASAN_OPTIONS=" + quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
-}
-
 class FileSafety : public Cli {
 protected:
     std::vector<std::string> render(const std::string& out, std::vector<std::string> extra = {}) {
