@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <functional>
 
+#include "engine/tables.h"
+#include "identity.h"
 #include "render.h"
 
 namespace tools {
@@ -37,7 +39,7 @@ struct Stem {
     const char* what;
     Voice voice;
 };
-const Stem kStems[16] = {
+const Stem kStems[tarnvale::kNumChannels] = {
     {"bass: sines at 55 and 110 Hz",
      [](double t, Noise&, float& l, float& r) { l = r = static_cast<float>(0.20 * sine(55, t) + 0.05 * sine(110, t)); }},
     {"220 Hz sine with a 5 Hz tremolo",
@@ -158,7 +160,7 @@ int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostre
     plan.outDir = outDir;
     plan.plotPath = (std::filesystem::path(outDir) / "levels.svg").string();
     const auto frames = static_cast<size_t>(kSeconds * kRate);
-    for (int c = 0; c < 16; ++c) {
+    for (int c = 0; c < tarnvale::kNumChannels; ++c) {
         RenderInput input;
         input.channel = c + 1;
         input.rate = kRate;
@@ -171,15 +173,18 @@ int runDemo(const std::string& pluginPath, const std::string& outDir, std::ostre
                      "Master Send 2=50%"};
     // The controller sweep: Ch.10's pan from left to right and back, and
     // Ch.11's volume faded in, one controller message every 512 frames.
+    const tarnvale::ParameterInfo& pan = tarnvale::kParameters[tarnvale::paramIndex(10, tarnvale::kPan)];
+    const tarnvale::ParameterInfo& fade = tarnvale::kParameters[tarnvale::paramIndex(11, tarnvale::kVolume)];
     for (size_t f = 0; f < frames; f += 512) {
         const double x = static_cast<double>(f) / static_cast<double>(frames);
-        const auto pan = static_cast<uint8_t>(std::lround(127.0 * (x < 0.5 ? 2 * x : 2 - 2 * x)));
-        const auto fade = static_cast<uint8_t>(std::lround(100.0 * x));
-        plan.events.push_back({static_cast<int64_t>(f), {0xB0, 47, pan}});
-        plan.events.push_back({static_cast<int64_t>(f + 256), {0xB0, 42, fade}});
+        const auto panValue = static_cast<uint8_t>(std::lround(127.0 * (x < 0.5 ? 2 * x : 2 - 2 * x)));
+        const auto fadeValue = static_cast<uint8_t>(std::lround(100.0 * x));
+        plan.events.push_back({static_cast<int64_t>(f), {0xB0, pan.controller, panValue}});
+        plan.events.push_back({static_cast<int64_t>(f + 256), {0xB0, fade.controller, fadeValue}});
     }
-    out << "Tarnvale demo: 16 stems of " << kSeconds << " s, a pan sweep on Ch.10 (controller 47) and a fade-in on Ch.11 "
-        << "(controller 42)\n";
+    out << tarnvale::identity::kName << " demo: " << tarnvale::kNumChannels << " stems of " << kSeconds << " s, a "
+        << "sweep of " << pan.name << " (controller " << int{pan.controller} << ") and a fade-in of " << fade.name
+        << " (controller " << int{fade.controller} << ")\n";
     return render(plan, out, err);
 }
 

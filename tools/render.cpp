@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -494,8 +495,9 @@ int render(RenderPlan& plan, std::ostream& out, std::ostream& err) {
 
 namespace {
 
-// "N=FILE": the channel number is checked as written, before it is narrowed.
-bool parseInput(const std::string& argument, int maxChannel, long long& channel, std::string& path, std::string& error) {
+// "N=FILE": the channel number is checked as written, before it is narrowed;
+// whether the effect has that channel is checked once it is loaded.
+bool parseInput(const std::string& argument, long long& channel, std::string& path, std::string& error) {
     const auto equals = argument.find('=');
     if (equals == std::string::npos || equals == 0 || equals + 1 >= argument.size()) {
         error = "--in needs N=FILE, got \"" + argument + "\"";
@@ -508,8 +510,8 @@ bool parseInput(const std::string& argument, int maxChannel, long long& channel,
     }
     errno = 0;
     channel = std::strtoll(number.c_str(), nullptr, 10);
-    if (errno == ERANGE || channel < 1 || channel > maxChannel) {
-        error = "channel " + number + " is outside 1.." + std::to_string(maxChannel);
+    if (errno == ERANGE || channel > std::numeric_limits<int>::max()) {
+        error = "channel " + number + " is too large";
         return false;
     }
     path = argument.substr(equals + 1);
@@ -562,7 +564,7 @@ int runRender(const RenderOptions& options, std::ostream& out, std::ostream& err
     for (const auto& argument : options.inputs) {
         long long channel = 0;
         std::string path;
-        if (!parseInput(argument, 16, channel, path, error)) return fail(kExitUsage);
+        if (!parseInput(argument, channel, path, error)) return fail(kExitUsage);
         if (std::any_of(plan.inputs.begin(), plan.inputs.end(), [&](const auto& s) { return s.channel == channel; })) {
             error = "channel " + std::to_string(channel) + " is given more than one file";
             return fail(kExitUsage);

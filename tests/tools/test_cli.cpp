@@ -146,7 +146,7 @@ TEST_F(Cli, BadInputGivesOneLineAndLeavesNoOutput) {
         {"not a library", {"render", text, "--in", "1=" + good, "--out", out}, "tarnvale-host:"},
         {"info of a non-plug-in", {"info", NOT_A_PLUGIN_PATH}, "not a VST 2.4 plug-in"},
         {"unwritable folder", {"render", "--in", "1=" + good, "--out", blocker + "/sub"}, "cannot create output folder"},
-        {"channel past 32 bits", {"render", "--in", "4294967297=" + good, "--out", out}, "outside 1..16"},
+        {"channel past 32 bits", {"render", "--in", "4294967297=" + good, "--out", out}, "too large"},
         {"block of 0", {"render", "--in", "1=" + good, "--out", out, "--block", "0"}, "--block must be"},
         {"block too large", {"render", "--in", "1=" + good, "--out", out, "--block", "2000000000"}, "--block must be"},
         {"block past int", {"render", "--in", "1=" + good, "--out", out, "--block", "99999999999"}, "tarnvale-host:"},
