@@ -56,6 +56,8 @@ MixEngine::MixEngine()
       switched_(0),
       peaks_{},
       meterHold_{},
+      heldBits_{},
+      floorBits_(0),
       holdFrames_(static_cast<int32_t>(kMeterLaw.holdSeconds * kDefaultRate)),
       fallPerFrame_(static_cast<float>(kMeterLaw.fallDbPerSecond / kDefaultRate)),
       kernels_(&selectedKernel()),
@@ -68,6 +70,9 @@ MixEngine::MixEngine()
       lastCcValue_(0.0f) {
     for (int index = 0; index < kNumControls; ++index) mixed_[index] = store_.get(index);
     for (float& db : meterDb_) db = kMeterLaw.floorDb;
+    // The smallest magnitude that reads above the floor.
+    const float floorGain = std::pow(10.0f, kMeterLaw.floorDb / 20.0f);
+    std::memcpy(&floorBits_, &floorGain, sizeof floorBits_);
     computeGains(mixed_, gains_);
     for (int c = 0; c < kNumChannels; ++c) kernels_->spread(gains_, c, 0, kLanes, lanes_);
 }
@@ -90,9 +95,10 @@ void MixEngine::setMeteredPairs(uint32_t pairs) {
     // A pair that starts being measured starts from silence.
     for (uint32_t p = pairs & ~peaks_.pairs; p != 0; p &= p - 1) {
         const int pair = __builtin_ctz(p);
-        for (uint32_t& lane : peaks_.peak[pair]) lane = 0;
+        peaks_.peak[pair] = 0;
         meterDb_[pair] = kMeterLaw.floorDb;
         meterHold_[pair] = 0;
+        heldBits_[pair] = 0;
     }
     for (uint32_t p = peaks_.pairs & ~pairs; p != 0; p &= p - 1) meterDb_[__builtin_ctz(p)] = kMeterLaw.floorDb;
     peaks_.pairs = pairs;
@@ -321,32 +327,39 @@ float decibels(float x) {
     return static_cast<float>(exponent) * kDbPerOctave + series * kDbPerLog;
 }
 
+float MixEngine::meterReading(uint32_t bits) const {
+    // An infinite sample, or one that is not a number, reads as the ceiling.
+    if (bits >= 0x7F800000u) return kMeterLaw.ceilingDb;
+    if (bits < floorBits_) return kMeterLaw.floorDb;
+    float peak;
+    std::memcpy(&peak, &bits, sizeof peak);
+    const float db = decibels(peak);
+    return db < kMeterLaw.floorDb ? kMeterLaw.floorDb : db > kMeterLaw.ceilingDb ? kMeterLaw.ceilingDb : db;
+}
+
 void MixEngine::updateMeters(int32_t frames) {
-    constexpr uint32_t kInfinityBits = 0x7F800000u;
-    const float fall = fallPerFrame_ * static_cast<float>(frames);
     for (uint32_t pairs = peaks_.pairs; pairs != 0; pairs &= pairs - 1) {
         const int p = __builtin_ctz(pairs);
-        // The largest over the lanes, four at a time (a maximum is exact in
-        // any order), and the lanes back to silence.
-        typedef uint32_t Bits4 __attribute__((vector_size(16)));
-        Bits4 wide;
-        std::memcpy(&wide, peaks_.peak[p], sizeof wide);
-        for (int j = 4; j < kLanes; j += 4) {
-            Bits4 next;
-            std::memcpy(&next, peaks_.peak[p] + j, sizeof next);
-            wide = next > wide ? next : wide;
+        const uint32_t bits = peaks_.peak[p];
+        peaks_.peak[p] = 0;
+        // While a peak is held the reading is that peak's: the same peak
+        // again holds it anew, and one below it, for a block within the
+        // hold, leaves it as it is (no decibels needed either way).
+        if (meterHold_[p] > 0) {
+            if (bits == heldBits_[p]) {
+                meterHold_[p] = holdFrames_;
+                continue;
+            }
+            if (bits < heldBits_[p] && meterHold_[p] >= frames) {
+                meterHold_[p] -= frames;
+                continue;
+            }
         }
-        std::memset(peaks_.peak[p], 0, sizeof peaks_.peak[p]);
-        const uint32_t a = wide[0] > wide[1] ? wide[0] : wide[1], b = wide[2] > wide[3] ? wide[2] : wide[3];
-        const uint32_t bits = a > b ? a : b;
-        float peak;
-        std::memcpy(&peak, &bits, sizeof peak);
-        // An infinite sample, or one that is not a number, reads as the ceiling.
-        float db = bits >= kInfinityBits ? kMeterLaw.ceilingDb : bits != 0 ? decibels(peak) : kMeterLaw.floorDb;
-        db = db < kMeterLaw.floorDb ? kMeterLaw.floorDb : db > kMeterLaw.ceilingDb ? kMeterLaw.ceilingDb : db;
+        const float db = meterReading(bits);
         if (db >= meterDb_[p]) {  // a new peak: shown at once, then held
             meterDb_[p] = db;
             meterHold_[p] = holdFrames_;
+            heldBits_[p] = bits;
             continue;
         }
         // Held for what is left of the hold, then falling for the rest of
@@ -355,7 +368,7 @@ void MixEngine::updateMeters(int32_t frames) {
         if (meterHold_[p] >= frames) {
             meterHold_[p] -= frames;
         } else {
-            fallen -= meterHold_[p] == 0 ? fall : fallPerFrame_ * static_cast<float>(frames - meterHold_[p]);
+            fallen -= fallPerFrame_ * static_cast<float>(frames - meterHold_[p]);
             meterHold_[p] = 0;
         }
         meterDb_[p] = fallen > db ? fallen : db;

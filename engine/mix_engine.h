@@ -152,8 +152,13 @@ private:
     // those that ended leave the channels at their targets.
     void advanceRamps(int32_t frames);
     // [audio thread] At the end of a block of `frames`: each measured
-    // pair's peak into its reading.
+    // pair's peak into its reading. A block below the peak being held
+    // costs a comparison; decibels are worked out only for a new peak and
+    // while the reading falls.
     void updateMeters(int32_t frames);
+    // [audio thread] A peak's magnitude bits as a reading in dBFS
+    // within the meters' floor and ceiling.
+    float meterReading(uint32_t bits) const;
     // [audio thread] Takes every parameter whose dirty bit is set.
     void takeChanges();
     // [audio thread] False when a buffer is missing; else whether outputs
@@ -185,11 +190,13 @@ private:
     uint32_t muted_, soloed_, inverted_;
     uint32_t switched_;  // channels with any switch on
 
-    // The meters: the kernels' running extremes, and per pair the reading
-    // and the frames its peak is still held.
+    // The meters: the kernels' peaks of the block, and per pair the
+    // reading, the frames its peak is still held and that peak's bits.
     MeterPeaks peaks_;
     float meterDb_[kNumPairs];
     int32_t meterHold_[kNumPairs];
+    uint32_t heldBits_[kNumPairs];
+    uint32_t floorBits_;   // magnitudes below this read as the floor
     int32_t holdFrames_;   // a peak's hold in frames
     float fallPerFrame_;   // dB
     const KernelInfo* kernels_;  // the widest this processor runs

@@ -72,14 +72,12 @@ struct GainRamp {
 inline float rampGain(float target, float span, float steps, float inverse) { return target + span * (steps * inverse); }
 
 // The peak meters' running peaks: per output pair, the largest magnitude
-// of either side's samples, per lane (each kernel uses the lanes it loads
-// at once, single frames lane 0); the pair's peak is the largest over all
-// lanes, 0 before any sample. Each is kept as the bits of the magnitude
-// (the sample's bits with the sign bit cleared), which order as unsigned
-// integers exactly as the magnitudes do; an infinity is above every finite
-// sample, a NaN above that.
+// of either side's samples, 0 before any sample. Each is kept as the bits of
+// the magnitude (the sample's bits with the sign bit cleared), which order
+// as unsigned integers exactly as the magnitudes do; an infinity is above
+// every finite sample, a NaN above that.
 struct MeterPeaks {
-    alignas(64) uint32_t peak[kNumPairs][kLanes];
+    uint32_t peak[kNumPairs];
     uint32_t pairs;  // bit p: measure pair p; the others are left as they are
 };
 

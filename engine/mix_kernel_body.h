@@ -50,6 +50,23 @@ inline MeterBits<V> largest(const V (&left)[U], const V (&right)[U]) {
     return larger;
 }
 
+// The largest of a vector's lanes: its four-lane parts combined, then
+// those four lanes.
+typedef int32_t MeterBits4 __attribute__((vector_size(16)));
+template <typename B>
+inline uint32_t largestLane(B v) {
+    constexpr int kParts = sizeof(B) / sizeof(MeterBits4);
+    static_assert(kParts * sizeof(MeterBits4) == sizeof(B), "whole four-lane parts");
+    MeterBits4 largest;
+    __builtin_memcpy(&largest, &v, sizeof largest);
+    for (int k = 1; k < kParts; ++k) {
+        MeterBits4 part;
+        __builtin_memcpy(&part, reinterpret_cast<const char*>(&v) + k * sizeof part, sizeof part);
+        largest = largerBits(largest, part);
+    }
+    return static_cast<uint32_t>(largerBits(largerBits(largest[0], largest[1]), largerBits(largest[2], largest[3])));
+}
+
 // The meters' running peaks of one run, per output pair: vectors for the
 // vector groups, single values for the single frames (nothing unmetered).
 template <typename V, bool Metered>
@@ -218,8 +235,8 @@ void spreadRampLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp& 
 
 // Frames [offset, offset + frames): whole groups of W (U vectors at a time
 // where the run allows), then single frames, looking at the dirty bits
-// after every kWatchFrames frames. Metered, the run's extremes start from
-// and go back into `peaks`.
+// after every kWatchFrames frames. Metered, the run's peaks go into
+// `peaks` at its end.
 template <typename V, int W, int U, bool InPlace, GainMode Mode, bool Metered>
 int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_t frames,
                const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch,
@@ -230,8 +247,8 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
     const uint32_t measured = Metered ? peaks->pairs : 0;
     if constexpr (Metered)
         for (int p = 0; p < kNumPairs; ++p) {
-            __builtin_memcpy(&run.peak[p], peaks->peak[p], sizeof run.peak[p]);
-            run.peakOne[p] = peaks->peak[p][0];
+            run.peak[p] = MeterBits<V>{};
+            run.peakOne[p] = 0;
         }
     const int32_t end = offset + frames;
     int32_t i = offset;
@@ -247,10 +264,9 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
         if (watch != nullptr && watch->any()) break;
     }
     if constexpr (Metered)
-        for (int p = 0; p < kNumPairs; ++p) {
-            if (((measured >> p) & 1u) == 0) continue;
-            __builtin_memcpy(peaks->peak[p], &run.peak[p], sizeof run.peak[p]);
-            peaks->peak[p][0] = largerBits(run.peakOne[p], peaks->peak[p][0]);
+        for (uint32_t pairs = measured; pairs != 0; pairs &= pairs - 1) {
+            const int p = __builtin_ctz(pairs);
+            peaks->peak[p] = largerBits(peaks->peak[p], largerBits(largestLane(run.peak[p]), run.peakOne[p]));
         }
     return i - offset;
 }

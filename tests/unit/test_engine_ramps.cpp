@@ -311,7 +311,9 @@ TEST(Meters, DecibelsAgreeWithTheLibrary) {
 // each block's peak of either side of each pair in dB, shown at once when
 // it is at or above the reading, held for kMeterLaw.holdSeconds, then
 // falling at kMeterLaw.fallDbPerSecond, never below the block's own peak
-// or the floor. Unmeasured pairs read the floor.
+// or the floor. Unmeasured pairs read the floor. The last stretch plays one
+// block again and again, then quieter ones for longer than the hold, then
+// that block again: the same peak held anew, then rising back after a fall.
 TEST(Meters, ReadingsFollowTheOutputsWithHoldAndFall) {
     constexpr double kRate = 44100;
     MixEngine engine;
@@ -322,16 +324,22 @@ TEST(Meters, ReadingsFollowTheOutputsWithHoldAndFall) {
     std::uniform_real_distribution<float> signal(-1.0f, 1.0f), unit(0.0f, 1.0f);
     double reading[kNumPairs], hold[kNumPairs];
     for (int p = 0; p < kNumPairs; ++p) reading[p] = kMeterLaw.floorDb, hold[p] = 0;
-    for (int block = 0; block < 120; ++block) {
-        const int frames = block >= 20 && block < 90 ? 4096 : 1 + static_cast<int>(rng() % 2048);
+    Planes repeated(kNumInputs, 2048);
+    for (auto& v : repeated.data)
+        for (float& x : v) x = signal(rng) * 1.5f;  // above every earlier block
+    for (int block = 0; block < 150; ++block) {
+        const bool repeating = block >= 120;
+        const int frames = repeating ? 2048 : block >= 20 && block < 90 ? 4096 : 1 + static_cast<int>(rng() % 2048);
         // Loud, then a long quiet stretch (the fall), then loud again.
-        const float level = block < 20 ? 1.0f : block < 90 ? 0.001f : unit(rng);
+        const float level = block < 20 ? 1.0f : block < 90 ? 0.001f : block < 120 ? unit(rng) : 0.01f;
         Planes in(kNumInputs, frames), out(kNumOutputs, frames);
         for (auto& v : in.data)
             for (float& x : v) x = signal(rng) * level * (rng() % 7 == 0 ? 0.0f : 1.0f);
-        if (block % 10 == 3) engine.setParameter(static_cast<int>(rng() % kNumParams), unit(rng));
+        if (repeating && (block < 123 || block >= 138)) in = repeated;
+        if (block % 10 == 3 && !repeating) engine.setParameter(static_cast<int>(rng() % kNumParams), unit(rng));
         engine.beginEvents();
-        if (block % 4 == 1) engine.queueMidi(static_cast<int32_t>(rng() % frames), 0xB0, kParameters[rng() % kNumParams].controller, 64);
+        if (block % 4 == 1 && !repeating)
+            engine.queueMidi(static_cast<int32_t>(rng() % frames), 0xB0, kParameters[rng() % kNumParams].controller, 64);
         mix(engine, in, out, 0, frames);
         for (int p = 0; p < kNumPairs; ++p) {
             if (((measured >> p) & 1u) == 0) {
