@@ -97,8 +97,10 @@ inline void measureInto(P& peaks, int pair, B larger) {
 // buffer pointers and even gains are read once for all U vectors. Bus sums
 // run from channel 1 to 16 in every copy, so all instruction sets and both
 // forms give the same bits. Metered, the measured pairs' samples go into
-// `peaks` (its vectors, or for single frames its single values).
-template <typename V, int U, bool InPlace, GainMode Mode, bool Metered, typename P>
+// `peaks` (its vectors, or for single frames its single values);
+// EveryDirect, every channel's direct pair is measured, without a test
+// per channel.
+template <typename V, int U, bool InPlace, GainMode Mode, bool Metered, bool EveryDirect, typename P>
 inline void mixGroup(const float* const* in, float* const* out, int32_t i, const tarnvale::MixGains& even,
                      const tarnvale::GainLanes* lanes, const tarnvale::GainRamp* ramp, int lane, P* peaks,
                      uint32_t measured) {
@@ -153,7 +155,7 @@ inline void mixGroup(const float* const* in, float* const* out, int32_t i, const
             bus[kDirectFeed[kRight]][u] = first ? mainR[u] : bus[kDirectFeed[kRight]][u] + mainR[u];
         }
         if constexpr (Metered)
-            if (((measured >> pairOf(directOutput(c, kLeft))) & 1u) != 0)
+            if (EveryDirect || ((measured >> pairOf(directOutput(c, kLeft))) & 1u) != 0)
                 measureInto(*peaks, pairOf(directOutput(c, kLeft)), largest(mainL, mainR));
         for (int u = 0; u < U; ++u)
             for (Feed f : {kSend1Left, kSend2Left, kSend1Right, kSend2Right}) {
@@ -237,7 +239,7 @@ void spreadRampLanes(const tarnvale::MixGains& gains, const tarnvale::GainRamp& 
 // where the run allows), then single frames, looking at the dirty bits
 // after every kWatchFrames frames. Metered, the run's peaks go into
 // `peaks` at its end.
-template <typename V, int W, int U, bool InPlace, GainMode Mode, bool Metered>
+template <typename V, int W, int U, bool InPlace, GainMode Mode, bool Metered, bool EveryDirect>
 int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_t frames,
                const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch,
                const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
@@ -256,11 +258,11 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
         const int32_t stop = end - i > kWatchFrames ? i + kWatchFrames : end;
         if constexpr (U > 1)
             for (; i + U * W <= stop; i += U * W)
-                mixGroup<V, U, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
+                mixGroup<V, U, InPlace, Mode, Metered, EveryDirect>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
         for (; i + W <= stop; i += W)
-            mixGroup<V, 1, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
+            mixGroup<V, 1, InPlace, Mode, Metered, EveryDirect>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
         for (; i < stop; ++i)
-            mixGroup<float, 1, InPlace, Mode, Metered>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
+            mixGroup<float, 1, InPlace, Mode, Metered, EveryDirect>(in, out, i, even, lanes, ramp, i - offset, &run, measured);
         if (watch != nullptr && watch->any()) break;
     }
     if constexpr (Metered)
@@ -273,17 +275,17 @@ int32_t mixRun(const float* const* in, float* const* out, int32_t offset, int32_
 
 // U: vectors mixed at a time for separate buffers and even gains, where the
 // instruction set has the registers for it.
-template <typename V, int W, int U, bool InPlace, bool Metered>
+template <typename V, int W, int U, bool InPlace, bool Metered, bool EveryDirect>
 int32_t mixMetered(const float* const* in, float* const* out, int32_t offset, int32_t frames,
                    const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes, const tarnvale::DirtyBits* watch,
                    const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
     if (lanes != nullptr)
-        return mixRun<V, W, 1, InPlace, GainMode::perFrame, Metered>(in, out, offset, frames, even, lanes, watch,
+        return mixRun<V, W, 1, InPlace, GainMode::perFrame, Metered, EveryDirect>(in, out, offset, frames, even, lanes, watch,
                                                                      nullptr, peaks);
     if (ramp != nullptr && ramp->channels != 0)
-        return mixRun<V, W, 1, InPlace, GainMode::ramp, Metered>(in, out, offset, frames, even, nullptr, watch, ramp,
+        return mixRun<V, W, 1, InPlace, GainMode::ramp, Metered, EveryDirect>(in, out, offset, frames, even, nullptr, watch, ramp,
                                                                  peaks);
-    return mixRun<V, W, InPlace ? 1 : U, InPlace, GainMode::even, Metered>(in, out, offset, frames, even, nullptr,
+    return mixRun<V, W, InPlace ? 1 : U, InPlace, GainMode::even, Metered, EveryDirect>(in, out, offset, frames, even, nullptr,
                                                                            watch, nullptr, peaks);
 }
 
@@ -291,9 +293,13 @@ template <typename V, int W, int U, bool InPlace>
 int32_t mixFramesWith(const float* const* in, float* const* out, int32_t offset, int32_t frames,
                       const tarnvale::MixGains& even, const tarnvale::GainLanes* lanes,
                       const tarnvale::DirtyBits* watch, const tarnvale::GainRamp* ramp, tarnvale::MeterPeaks* peaks) {
+    using namespace tarnvale;
+    constexpr uint32_t kEveryDirect = ((1u << kNumPairs) - 1) & ~((1u << pairOf(kFirstDirectOutput)) - 1);
+    if (peaks != nullptr && (peaks->pairs & kEveryDirect) == kEveryDirect)
+        return mixMetered<V, W, U, InPlace, true, true>(in, out, offset, frames, even, lanes, watch, ramp, peaks);
     if (peaks != nullptr && peaks->pairs != 0)
-        return mixMetered<V, W, U, InPlace, true>(in, out, offset, frames, even, lanes, watch, ramp, peaks);
-    return mixMetered<V, W, U, InPlace, false>(in, out, offset, frames, even, lanes, watch, ramp, nullptr);
+        return mixMetered<V, W, U, InPlace, true, false>(in, out, offset, frames, even, lanes, watch, ramp, peaks);
+    return mixMetered<V, W, U, InPlace, false, false>(in, out, offset, frames, even, lanes, watch, ramp, nullptr);
 }
 
 // The kernel set of one instruction set (its separate and in-place forms and
