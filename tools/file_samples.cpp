@@ -86,10 +86,15 @@ uint64_t FileSamples::hold(const float* in, float* out, size_t n) const {
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
-uint64_t FileSamples::words(const float* in, int32_t* out, size_t n) const {
-    // The step in the top bits: exact, as the step has at most 24 bits.
-    const float scale = 2147483648.0f / steps_;
-    return forEachStep(in, n, steps_, [&](size_t i, float step) { out[i] = static_cast<int32_t>(step * scale); });
+void FileSamples::words(const float* heldLeft, const float* heldRight, int32_t* out, size_t n) const {
+    // A held sample is its step over 2^(bits - 1), so times 2^31 it is the
+    // step in the top bits, exactly; -1 gives the lowest word, and the top
+    // step lies below 2^31.
+    constexpr float scale = 2147483648.0f;
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = static_cast<int32_t>(heldLeft[i] * scale);
+        out[2 * i + 1] = static_cast<int32_t>(heldRight[i] * scale);
+    }
 }
 
 }  // namespace tools

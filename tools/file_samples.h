@@ -28,10 +28,11 @@ public:
     // the samples are copied unchanged and nothing clips.
     uint64_t hold(const float* in, float* out, size_t n) const;
 
-    // [any thread] The same steps as 32-bit whole numbers with the step in
-    // their top bits, which libsndfile stores in a 16- or 24-bit file as
-    // they are (for files that quantize). Returns the samples clipped.
-    uint64_t words(const float* in, int32_t* out, size_t n) const;
+    // [any thread] Both sides' n samples, each already one the file holds
+    // (as hold() gives them), interleaved as 32-bit whole numbers with the
+    // step in their top bits, which libsndfile stores in a 16- or 24-bit
+    // file as they are (for files that quantize).
+    void words(const float* heldLeft, const float* heldRight, int32_t* out, size_t n) const;
 
 private:
     int bits_ = 0;

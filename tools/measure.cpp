@@ -112,7 +112,9 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
     // Each side as the file holds it: as it is, or a copy (quantized, or
     // with its non-finite samples replaced).
     const float* given[2] = {left, right};
-    const float* side[2] = {left, right};
+    const float** side = side_;
+    side[0] = left;
+    side[1] = right;
     for (int s = 0; s < 2; ++s) {
         const uint64_t bad = countNonFinite(given[s], n);
         nonFinite_ += bad;
@@ -164,7 +166,7 @@ double LevelMeter::rms() const { return samples_ > 0 ? std::sqrt(sumSquares_ / s
 
 double LevelMeter::truePeak() const { return std::max({truePeak_[0].peak(), truePeak_[1].peak(), peak_}); }
 
-LoudnessMeter::LoudnessMeter(int sampleRate, const FileSamples& file) : file_(file) {
+LoudnessMeter::LoudnessMeter(int sampleRate) {
     // The histogram keeps the state the same size for any length.
     state_ = ebur128_init(2, static_cast<unsigned long>(sampleRate),
                           EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
@@ -174,19 +176,56 @@ LoudnessMeter::~LoudnessMeter() {
     if (state_ != nullptr) ebur128_destroy(&state_);
 }
 
-void LoudnessMeter::add(const float* left, const float* right, size_t n) {
-    interleaved_.resize(2 * n);
-    float* out = interleaved_.data();
-    if (file_.quantizes() || countNonFinite(left, n) + countNonFinite(right, n) == 0) {
-        interleave(left, right, out, n);
-        file_.hold(out, out, 2 * n);  // as the file holds them (float files: unchanged)
-    } else {
-        for (size_t i = 0; i < n; ++i) {
-            out[2 * i] = nonFiniteBits(left[i]) ? fullScale(left[i]) : left[i];
-            out[2 * i + 1] = nonFiniteBits(right[i]) ? fullScale(right[i]) : right[i];
-        }
+namespace {
+
+// Whether every sample is zero (either sign), tested on the bits.
+TARNVALE_WIDEST
+bool silent(const int32_t* samples, size_t n) {
+    int32_t any = 0;
+    for (size_t i = 0; i < n; ++i) any |= samples[i];
+    return any == 0;
+}
+TARNVALE_WIDEST
+bool silent(const float* samples, size_t n) {
+    uint32_t any = 0;
+    for (size_t i = 0; i < n; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, samples + i, sizeof bits);
+        any |= bits & 0x7FFFFFFFu;
     }
-    if (state_ != nullptr) ebur128_add_frames_float(state_, out, n);
+    return any == 0;
+}
+
+inline void addFrames(ebur128_state* st, const int32_t* frames, size_t n) { ebur128_add_frames_int(st, frames, n); }
+inline void addFrames(ebur128_state* st, const float* frames, size_t n) { ebur128_add_frames_float(st, frames, n); }
+
+}  // namespace
+
+template <typename Sample>
+bool LoudnessMeter::sounding(const Sample* frames, size_t n) {
+    if (sounded_) return true;
+    if (silent(frames, 2 * n)) {
+        silence_ += n;
+        return false;
+    }
+    sounded_ = true;
+    static const Sample zeros[2 * 4096] = {};
+    for (; silence_ > 0 && state_ != nullptr;) {
+        const auto take = static_cast<size_t>(std::min<uint64_t>(silence_, 4096));
+        addFrames(state_, zeros, take);
+        silence_ -= take;
+    }
+    return true;
+}
+
+// libebur128 reads a whole number as its fraction of 2^31, and a float as
+// it is: both the file's value, exactly.
+void LoudnessMeter::add(const int32_t* frames, size_t n) {
+    if (sounding(frames, n) && state_ != nullptr) addFrames(state_, frames, n);
+}
+
+void LoudnessMeter::add(const float* frames, size_t n) {
+    if (sounding(frames, n) && state_ != nullptr) addFrames(state_, frames, n);
 }
 
 double LoudnessMeter::lufs() const {

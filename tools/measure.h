@@ -42,6 +42,9 @@ public:
     void add(const float* left, const float* right, size_t n);
     // [any thread] After the last add(), on its thread: completes the true peak.
     void finish();
+    // [any thread] After add(): one side of its frames as the file holds
+    // them (the frames given, or a copy), valid until the next add().
+    const float* held(int side) const { return side_[side]; }
 
     double peak() const { return peak_; }          // linear
     double rms() const;                            // linear
@@ -65,25 +68,37 @@ private:
     std::vector<float> columns_[2];
     std::vector<uint64_t> columnClipped_;
     std::vector<float> held_[2];  // a call's samples as the file holds them
+    const float* side_[2] = {nullptr, nullptr};
     TruePeakMeter truePeak_[2];
 };
 
+// Integrated loudness and loudness range of what the file holds. Frames of
+// exact silence before the first sound are only counted, and handed to
+// libebur128 when a sound follows: an output that stays silent costs
+// nothing, and measures as it would have.
 class LoudnessMeter {
 public:
-    LoudnessMeter(int sampleRate, const FileSamples& file);
+    explicit LoudnessMeter(int sampleRate);
     ~LoudnessMeter();
     LoudnessMeter(const LoudnessMeter&) = delete;
     LoudnessMeter& operator=(const LoudnessMeter&) = delete;
 
-    // [any thread] The next n frames (one call at a time).
-    void add(const float* left, const float* right, size_t n);
+    // [any thread] The next n frames as the file holds them, interleaved
+    // (one call at a time): whole numbers with the step in their top bits
+    // (FileSamples::words), or finite floats.
+    void add(const int32_t* frames, size_t n);
+    void add(const float* frames, size_t n);
     double lufs() const;  // -inf when nothing reaches the gate
     double lra() const;   // LU
 
 private:
+    // Hands over the silence counted so far; false while `frames` is silence too.
+    template <typename Sample>
+    bool sounding(const Sample* frames, size_t n);
+
     ebur128_state* state_ = nullptr;
-    FileSamples file_;
-    std::vector<float> interleaved_;
+    bool sounded_ = false;
+    uint64_t silence_ = 0;  // frames of silence not yet handed over
 };
 
 }  // namespace tools

@@ -11,7 +11,6 @@
 #include <cstring>
 
 #include "interrupts.h"
-#include "measure.h"
 
 namespace tools {
 
@@ -213,7 +212,6 @@ bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate,
         error = "cannot write " + finalPath + ": " + sf_strerror(nullptr);
         return false;
     }
-    samples_ = FileSamples(format);
     // Integer formats are given whole numbers already clipped; libsndfile's
     // own clipping stays on as a guard. No PEAK chunk: it holds the time of
     // writing, and the same render should give the same bytes.
@@ -222,19 +220,16 @@ bool AudioWriter::open(const std::string& finalPath, int format, int sampleRate,
     return true;
 }
 
-bool AudioWriter::write(const float* left, const float* right, size_t frames, std::string& error) {
-    interleaved_.resize(2 * frames);
-    float* out = interleaved_.data();
-    interleave(left, right, out, frames);
-    sf_count_t written = 0;
-    if (samples_.quantizes()) {
-        steps_.resize(2 * frames);
-        samples_.words(out, steps_.data(), 2 * frames);
-        written = sf_writef_int(sf_, steps_.data(), static_cast<sf_count_t>(frames));
-    } else {
-        written = sf_writef_float(sf_, out, static_cast<sf_count_t>(frames));
-    }
-    if (written != static_cast<sf_count_t>(frames)) {
+bool AudioWriter::write(const int32_t* frames, size_t n, std::string& error) {
+    return wrote(sf_writef_int(sf_, frames, static_cast<sf_count_t>(n)), n, error);
+}
+
+bool AudioWriter::write(const float* frames, size_t n, std::string& error) {
+    return wrote(sf_writef_float(sf_, frames, static_cast<sf_count_t>(n)), n, error);
+}
+
+bool AudioWriter::wrote(sf_count_t written, size_t n, std::string& error) {
+    if (written != static_cast<sf_count_t>(n)) {
         error = sink_->failed != 0 ? failure(file_.finalPath(), sink_->failed)
                                    : "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
         return false;

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,6 +16,7 @@
 #include "file_samples.h"
 
 typedef struct sf_private_tag SNDFILE;
+typedef int64_t sf_count_t;
 
 namespace tools {
 
@@ -64,9 +66,12 @@ public:
 
     // [main thread] format: a libsndfile format word. False with a reason.
     bool open(const std::string& finalPath, int format, int sampleRate, std::string& error);
-    // [any thread] The next frames of both sides (one call at a time).
-    bool write(const float* left, const float* right, size_t frames, std::string& error);
-    // [any thread] After the last write, on the thread that wrote: completes the file (header, buffered bytes) and
+    // [any thread] The next frames, interleaved (one call at a time): for a
+    // 16- or 24-bit file, FileSamples::words of its steps; for a float file,
+    // the samples. False with a reason.
+    bool write(const int32_t* frames, size_t n, std::string& error);
+    bool write(const float* frames, size_t n, std::string& error);
+    // [any thread] After the last write (one call at a time): completes the file (header, buffered bytes) and
     // closes it, ready for commitFiles.
     bool finish(std::string& error);
     TemporaryFile& file() { return file_; }
@@ -78,9 +83,7 @@ private:
     TemporaryFile file_;
     std::unique_ptr<Sink> sink_;
     SNDFILE* sf_ = nullptr;
-    FileSamples samples_{0};
-    std::vector<float> interleaved_;
-    std::vector<int32_t> steps_;
+    bool wrote(sf_count_t written, size_t n, std::string& error);
 };
 
 // The size of the writes an AudioWriter makes (but for its last).

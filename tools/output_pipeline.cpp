@@ -2,37 +2,22 @@
 
 #include <algorithm>
 #include <exception>
-#include <numeric>
 
 #include "interrupts.h"
 
 namespace tools {
 
 OutputPipeline::OutputPipeline(int channels, size_t frames, int jobs, const std::vector<OutputTask*>& tasks) {
-    // The costliest tasks first, each to the least loaded worker; a task
-    // keeps its worker for the whole render.
     const size_t workers = std::max<size_t>(1, std::min(static_cast<size_t>(std::max(jobs, 1)), tasks.size()));
-    std::vector<size_t> order(tasks.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return tasks[a]->cost() > tasks[b]->cost(); });
-    shares_.resize(workers);
-    std::vector<int> load(workers, 0);
-    for (size_t t : order) {
-        const size_t w = static_cast<size_t>(std::min_element(load.begin(), load.end()) - load.begin());
-        shares_[w].push_back(tasks[t]);
-        load[w] += tasks[t]->cost();
-    }
-    for (auto& share : shares_)  // render order within a worker
-        std::sort(share.begin(), share.end(), [&](OutputTask* a, OutputTask* b) {
-            return std::find(tasks.begin(), tasks.end(), a) < std::find(tasks.begin(), tasks.end(), b);
-        });
-    // Two slots a worker keep each busy while the render fills the next.
-    slots_.resize(2 * workers + 2);
+    for (OutputTask* task : tasks) lanes_.push_back({task});
+    // A slot a worker, and two more so the render fills the next while the
+    // workers finish the last; past a few, more slots only cost memory.
+    slots_.resize(std::min(workers + 2, kMaxSlots));
     for (auto& slot : slots_) {
         slot.samples.assign(static_cast<size_t>(channels) * frames, 0.0f);
         for (int c = 0; c < channels; ++c) slot.channels.push_back(slot.samples.data() + static_cast<size_t>(c) * frames);
     }
-    for (const auto& share : shares_) threads_.emplace_back([this, &share] { work(share); });
+    for (size_t w = 0; w < workers; ++w) threads_.emplace_back([this] { work(); });
 }
 
 OutputPipeline::~OutputPipeline() {
@@ -57,7 +42,7 @@ void OutputPipeline::publish(size_t frames) {
         std::lock_guard<std::mutex> lock(mutex_);
         Slot& slot = slots_[produced_ % slots_.size()];
         slot.frames = frames;
-        slot.pending = static_cast<int>(threads_.size());
+        slot.pending = lanes_.size();
         ++produced_;
     }
     published_.notify_all();
@@ -85,32 +70,52 @@ void OutputPipeline::fail(const std::string& error) {
     published_.notify_all();
 }
 
-void OutputPipeline::work(const std::vector<OutputTask*>& mine) {
+void OutputPipeline::work() {
     SignalsHeld held;  // signals go to the render thread, which cleans up
     try {
         std::string error;
-        for (size_t next = 0;; ++next) {
-            Slot* slot = nullptr;
-            {
-                std::unique_lock<std::mutex> lock(mutex_);
-                published_.wait(lock, [&] { return next < produced_ || done_ || failed_; });
-                if (failed_) return;
-                if (next >= produced_) break;  // done, and every block taken
-                slot = &slots_[next % slots_.size()];
+        std::unique_lock<std::mutex> lock(mutex_);
+        for (;;) {
+            // The free lane furthest behind with a block to take; once the
+            // render is done, a free lane that has taken every block finishes.
+            Lane* pick = nullptr;
+            for (Lane& lane : lanes_)
+                if (!lane.busy && !lane.finished && (lane.next < produced_ || done_) &&
+                    (pick == nullptr || lane.next < pick->next))
+                    pick = &lane;
+            if (failed_ || finished_ == lanes_.size()) return;
+            if (pick == nullptr) {
+                published_.wait(lock);
+                continue;
             }
-            for (OutputTask* task : mine)
-                if (!task->consume(slot->channels[static_cast<size_t>(task->left())],
-                                   slot->channels[static_cast<size_t>(task->right())], slot->frames, error))
+            pick->busy = true;
+            if (pick->next < produced_) {
+                Slot& slot = slots_[pick->next % slots_.size()];
+                lock.unlock();
+                OutputTask& task = *pick->task;
+                const bool ok = task.consume(slot.channels[static_cast<size_t>(task.left())],
+                                             slot.channels[static_cast<size_t>(task.right())], slot.frames, error);
+                lock.lock();
+                if (!ok) {
+                    lock.unlock();
                     return fail(error);
-            bool freed = false;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                freed = --slot->pending == 0;
+                }
+                pick->busy = false;
+                ++pick->next;
+                if (--slot.pending == 0) freed_.notify_all();
+            } else {
+                lock.unlock();
+                const bool ok = pick->task->finish(error);
+                lock.lock();
+                if (!ok) {
+                    lock.unlock();
+                    return fail(error);
+                }
+                pick->busy = false;
+                pick->finished = true;
+                if (++finished_ == lanes_.size()) published_.notify_all();
             }
-            if (freed) freed_.notify_all();
         }
-        for (OutputTask* task : mine)
-            if (!task->finish(error)) return fail(error);
     } catch (const std::exception& e) {
         fail(std::string("a worker failed: ") + e.what());
     }

@@ -40,45 +40,54 @@ constexpr size_t kEventsPerCall = static_cast<size_t>(tarnvale::kMaxQueuedEvents
 // Frames the render hands the workers at a time (a whole number of blocks).
 constexpr int kChunkFrames = 8192;
 
-// The work on one output, each piece a task of its own; the costs are the
-// measured ratio of their work per frame (libebur128's loudness the most).
-class WriteTask : public OutputTask {
+// The work on one output: each block quantized once, to what the file
+// holds, and that shared by the file and its meters.
+class OutputWork : public OutputTask {
 public:
-    explicit WriteTask(const OutputPair& p) : OutputTask(p.left, p.right, 1) {}
-    bool consume(const float* l, const float* r, size_t n, std::string& error) override { return writer.write(l, r, n, error); }
-    bool finish(std::string& error) override { return writer.finish(error); }
+    OutputWork(const OutputPair& p, int64_t total, int rate, int format)
+        : OutputTask(p.left, p.right), levels(total, FileSamples(format)), loudness(rate), file_(format) {}
+    bool consume(const float* l, const float* r, size_t n, std::string& error) override {
+        levels.add(l, r, n);
+        const float* heldLeft = levels.held(0);
+        const float* heldRight = levels.held(1);
+        if (file_.quantizes()) {
+            words_.resize(2 * n);
+            file_.words(heldLeft, heldRight, words_.data(), n);
+            loudness.add(words_.data(), n);
+            return writer.write(words_.data(), n, error);
+        }
+        // A float file keeps a non-finite sample as it is; the meters take
+        // it as full scale.
+        floats_.resize(2 * n);
+        interleave(l, r, floats_.data(), n);
+        if (heldLeft != l || heldRight != r) {
+            measured_.resize(2 * n);
+            interleave(heldLeft, heldRight, measured_.data(), n);
+            loudness.add(measured_.data(), n);
+        } else {
+            loudness.add(floats_.data(), n);
+        }
+        return writer.write(floats_.data(), n, error);
+    }
+    bool finish(std::string& error) override {
+        levels.finish();
+        return writer.finish(error);
+    }
+
     AudioWriter writer;
-};
-class LevelTask : public OutputTask {
-public:
-    LevelTask(const OutputPair& p, int64_t total, const FileSamples& file) : OutputTask(p.left, p.right, 2), meter(total, file) {}
-    bool consume(const float* l, const float* r, size_t n, std::string&) override {
-        meter.add(l, r, n);
-        return true;
-    }
-    bool finish(std::string&) override {
-        meter.finish();
-        return true;
-    }
-    LevelMeter meter;
-};
-class LoudnessTask : public OutputTask {
-public:
-    LoudnessTask(const OutputPair& p, int rate, const FileSamples& file) : OutputTask(p.left, p.right, 4), meter(rate, file) {}
-    bool consume(const float* l, const float* r, size_t n, std::string&) override {
-        meter.add(l, r, n);
-        return true;
-    }
-    bool finish(std::string&) override { return true; }
-    LoudnessMeter meter;
+    LevelMeter levels;
+    LoudnessMeter loudness;
+
+private:
+    FileSamples file_;
+    std::vector<int32_t> words_;
+    std::vector<float> floats_, measured_;
 };
 
 struct Output {
     OutputPair pair;
     std::string path;
-    std::unique_ptr<WriteTask> write;
-    std::unique_ptr<LevelTask> levels;
-    std::unique_ptr<LoudnessTask> loudness;
+    std::unique_ptr<OutputWork> work;
 };
 
 // A MIDI event and the frame it takes effect: Tarnvale applies one event
@@ -195,7 +204,7 @@ int planRender(Session& s) {
     s.targets.outDir = plan.outDir;
     for (const auto& pair : chosen) {
         const std::string path = outputPath(plan, pair);
-        s.outputs.push_back({pair, path, nullptr, nullptr, nullptr});
+        s.outputs.push_back({pair, path, nullptr});
         s.targets.files.push_back({"the output " + pair.name, path});
     }
     if (!plan.plotPath.empty()) s.targets.files.push_back({"--plot", plan.plotPath});
@@ -217,11 +226,9 @@ int openRender(Session& s) {
     const RenderPlan& plan = s.plan;
     std::vector<OutputTask*> tasks;
     for (auto& o : s.outputs) {
-        o.write = std::make_unique<WriteTask>(o.pair);
-        if (!o.write->writer.open(o.path, plan.format, plan.sampleRate, s.error)) return s.fail(kExitOutput);
-        o.levels = std::make_unique<LevelTask>(o.pair, s.total, FileSamples(plan.format));
-        o.loudness = std::make_unique<LoudnessTask>(o.pair, plan.sampleRate, FileSamples(plan.format));
-        tasks.insert(tasks.end(), {o.write.get(), o.levels.get(), o.loudness.get()});
+        o.work = std::make_unique<OutputWork>(o.pair, s.total, plan.sampleRate, plan.format);
+        if (!o.work->writer.open(o.path, plan.format, plan.sampleRate, s.error)) return s.fail(kExitOutput);
+        tasks.push_back(o.work.get());
     }
     const int jobs = plan.jobs > 0 ? plan.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const int chunk = std::max(1, kChunkFrames / plan.blockSize) * plan.blockSize;
@@ -341,11 +348,11 @@ int measureOutputs(Session& s) {
     if (!s.pipeline->finish(s.error)) return s.fail(kExitOutput);
     auto db = [](double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : -INFINITY; };
     for (const auto& o : s.outputs) {
-        const LevelMeter& m = o.levels->meter;
+        const LevelMeter& m = o.work->levels;
         OutputReport r;
         r.name = o.pair.name;
         r.file = o.path;
-        r.levels = {db(m.peak()), db(m.rms()), o.loudness->meter.lufs(), o.loudness->meter.lra(),
+        r.levels = {db(m.peak()), db(m.rms()), o.work->loudness.lufs(), o.work->loudness.lra(),
                     db(m.truePeak()), m.clipped(), m.nonFinite()};
         r.columns[0] = m.columnPeaks(0);
         r.columns[1] = m.columnPeaks(1);
@@ -420,7 +427,7 @@ int commitRender(Session& s, std::string& reportText) {
     const RenderPlan& plan = s.plan;
     if (!plan.reportPath.empty()) reportText = reportJson(s);
     std::vector<TemporaryFile*> files;
-    for (auto& o : s.outputs) files.push_back(&o.write->writer.file());
+    for (auto& o : s.outputs) files.push_back(&o.work->writer.file());
     TemporaryFile plot, report;
     if (!plan.plotPath.empty()) {
         if (!writeTextFile(plot, plan.plotPath, levelPlotSvg(s.reports, plan.sampleRate, s.total, s.midiMarks), s.error))

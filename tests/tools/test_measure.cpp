@@ -249,6 +249,84 @@ TEST(FileSamples, NearestStepWithinTheRange) {
     }
 }
 
+// The words a 16- or 24-bit file is handed: each held sample's step in the
+// top bits, both sides interleaved.
+TEST(FileSamples, WordsAreTheStepsInTheTopBits) {
+    const struct {
+        int subtype;
+        float left, right;  // held samples
+        int32_t wordLeft, wordRight;
+    } cases[] = {
+        {SF_FORMAT_PCM_16, 0.0f, -1.0f, 0, INT32_MIN},
+        {SF_FORMAT_PCM_16, 32767.0f / 32768.0f, -1.0f / 32768.0f, 32767 * 65536, -65536},
+        {SF_FORMAT_PCM_24, 8388607.0f / 8388608.0f, 3.0f / 8388608.0f, 8388607 * 256, 3 * 256},
+        {SF_FORMAT_PCM_24, -0.0f, -8388607.0f / 8388608.0f, 0, -8388607 * 256},
+    };
+    for (const auto& c : cases) {
+        const tools::FileSamples file(SF_FORMAT_WAV | c.subtype);
+        // Alone, and at the end of a call long enough for vector lanes.
+        std::vector<float> left(37, c.left), right(37, c.right);
+        std::vector<int32_t> words(2 * 37, 7);
+        file.words(left.data(), right.data(), words.data(), 37);
+        EXPECT_EQ(words[0], c.wordLeft) << c.left;
+        EXPECT_EQ(words[1], c.wordRight) << c.right;
+        EXPECT_EQ(words[72], c.wordLeft) << c.left;
+        EXPECT_EQ(words[73], c.wordRight) << c.right;
+    }
+}
+
+// Loudness of what a 24-bit file holds, given as words or as floats, in
+// calls of any length, with silence before, after or instead of a sound:
+// always libebur128's figures for all the frames given at once.
+TEST(LoudnessMeter, AsLibebur128GivenEveryFrame) {
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.1);
+    const struct {
+        const char* name;
+        size_t before, sound, after;  // frames
+    } cases[] = {
+        {"silent throughout", 5 * kRate, 0, 0},
+        {"silence, then a sound", 3 * kRate + 17, 6 * kRate, 0},
+        {"a sound, then silence", 0, 5 * kRate, 4 * kRate},
+        {"silence, one frame of sound, silence", 2 * kRate, 1, 3 * kRate},
+        {"silence, a sound, silence", kRate / 3, 7 * kRate, kRate},
+    };
+    for (const auto& c : cases) {
+        const size_t n = c.before + c.sound + c.after;
+        std::vector<float> frames(2 * n, 0.0f);
+        for (size_t i = c.before; i < c.before + c.sound; ++i) {
+            const double swell = 0.2 + 0.8 * std::fabs(std::sin(static_cast<double>(i) / kRate));
+            for (int side = 0; side < 2; ++side)
+                frames[2 * i + side] = static_cast<float>(std::nearbyint(swell * noise(random) * 8388608.0) / 8388608.0);
+        }
+        frames[0] = -0.0f;  // silence of either sign
+        std::vector<int32_t> words(2 * n);
+        for (size_t i = 0; i < 2 * n; ++i) words[i] = static_cast<int32_t>(frames[i] * 2147483648.0f);
+
+        ebur128_state* st = ebur128_init(2, kRate, EBUR128_MODE_I | EBUR128_MODE_LRA | EBUR128_MODE_HISTOGRAM);
+        ebur128_add_frames_float(st, frames.data(), n);
+        double lufs = 0.0, lra = 0.0;
+        ebur128_loudness_global(st, &lufs);
+        ebur128_loudness_range(st, &lra);
+        ebur128_destroy(&st);
+
+        for (size_t call : {size_t{1000}, size_t{4096}, size_t{8192}}) {
+            tools::LoudnessMeter asWords(kRate), asFloats(kRate);
+            for (size_t at = 0; at < n; at += call) {
+                const size_t take = std::min(call, n - at);
+                asWords.add(words.data() + 2 * at, take);
+                asFloats.add(frames.data() + 2 * at, take);
+            }
+            EXPECT_EQ(asWords.lufs(), lufs) << c.name << ", calls of " << call;
+            EXPECT_EQ(asWords.lra(), lra) << c.name << ", calls of " << call;
+            EXPECT_EQ(asFloats.lufs(), lufs) << c.name << ", calls of " << call;
+            EXPECT_EQ(asFloats.lra(), lra) << c.name << ", calls of " << call;
+        }
+        if (c.sound == 0) EXPECT_EQ(lufs, -HUGE_VAL) << "silence measures no loudness";
+        else EXPECT_TRUE(std::isfinite(lufs)) << c.name << ": the sound is measured";
+    }
+}
+
 TEST(JsonText, KeepsUtf8AndEscapesEveryOtherByte) {
     const struct {
         std::string bytes, text;
