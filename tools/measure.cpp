@@ -228,16 +228,18 @@ void LoudnessMeter::add(const float* frames, size_t n) {
     if (sounding(frames, n) && state_ != nullptr) addFrames(state_, frames, n);
 }
 
-double LoudnessMeter::lufs() const {
-    double v = 0.0;
-    if (state_ == nullptr || ebur128_loudness_global(state_, &v) != EBUR128_SUCCESS) return std::nan("");
-    return v;
+void LoudnessMeter::finish() {
+    lufs_ = lra_ = std::nan("");
+    if (state_ == nullptr) return;
+    if (ebur128_loudness_global(state_, &lufs_) != EBUR128_SUCCESS) lufs_ = std::nan("");
+    if (ebur128_loudness_range(state_, &lra_) != EBUR128_SUCCESS) lra_ = std::nan("");
+    ebur128_destroy(&state_);
 }
 
-double LoudnessMeter::lra() const {
-    double v = 0.0;
-    if (state_ == nullptr || ebur128_loudness_range(state_, &v) != EBUR128_SUCCESS) return std::nan("");
-    return v;
+size_t LoudnessMeter::bytes(int sampleRate) {
+    // Its window of 3 s, two channels of doubles, and some 64 KiB besides
+    // (the histograms, the filter).
+    return 3 * static_cast<size_t>(sampleRate) * 2 * sizeof(double) + 64 * 1024;
 }
 
 }  // namespace tools

@@ -75,7 +75,8 @@ private:
 // Integrated loudness and loudness range of what the file holds. Frames of
 // exact silence before the first sound are only counted, and handed to
 // libebur128 when a sound follows: an output that stays silent costs
-// nothing, and measures as it would have.
+// nothing, and measures as it would have. libebur128 keeps the last 3 s of
+// both channels in memory (bytes()), until finish().
 class LoudnessMeter {
 public:
     explicit LoudnessMeter(int sampleRate);
@@ -88,8 +89,13 @@ public:
     // (FileSamples::words), or finite floats.
     void add(const int32_t* frames, size_t n);
     void add(const float* frames, size_t n);
-    double lufs() const;  // -inf when nothing reaches the gate
-    double lra() const;   // LU
+    // [any thread] After the last add(): the figures taken, the memory given back.
+    void finish();
+    double lufs() const { return lufs_; }  // after finish(); -inf when nothing reaches the gate
+    double lra() const { return lra_; }    // LU, after finish()
+
+    // The memory one meter holds at a sample rate, near enough to plan by.
+    static size_t bytes(int sampleRate);
 
 private:
     // Hands over the silence counted so far; false while `frames` is silence too.
@@ -99,6 +105,7 @@ private:
     ebur128_state* state_ = nullptr;
     bool sounded_ = false;
     uint64_t silence_ = 0;  // frames of silence not yet handed over
+    double lufs_ = 0.0, lra_ = 0.0;
 };
 
 }  // namespace tools

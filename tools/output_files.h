@@ -75,6 +75,7 @@ public:
     // closes it, ready for commitFiles.
     bool finish(std::string& error);
     TemporaryFile& file() { return file_; }
+    const TemporaryFile& file() const { return file_; }
 
     // The buffered descriptor libsndfile writes through (for its callbacks).
     struct Sink;

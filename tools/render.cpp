@@ -1,8 +1,12 @@
 #include "render.h"
 
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +14,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <thread>
 
@@ -39,13 +44,19 @@ namespace {
 constexpr size_t kEventsPerCall = static_cast<size_t>(tarnvale::kMaxQueuedEvents);
 // Frames the render hands the workers at a time (a whole number of blocks).
 constexpr int kChunkFrames = 8192;
+// The most memory libebur128's meters may hold during the render. Outputs
+// whose meters do not fit (at high sample rates) are measured from their
+// written files afterwards, as many at a time as fit.
+constexpr size_t kLoudnessBytes = size_t{48} << 20;
 
 // The work on one output: each block quantized once, to what the file
-// holds, and that shared by the file and its meters.
+// holds, and that shared by the file and its meters. Without a loudness
+// meter (`live` false), the loudness is measured from the file afterwards.
 class OutputWork : public OutputTask {
 public:
-    OutputWork(const OutputPair& p, int64_t total, int rate, int format)
-        : OutputTask(p.left, p.right), levels(total, FileSamples(format)), loudness(rate), file_(format) {}
+    OutputWork(const OutputPair& p, int64_t total, int rate, int format, bool live)
+        : OutputTask(p.left, p.right), levels(total, FileSamples(format)),
+          loudness(live ? std::make_unique<LoudnessMeter>(rate) : nullptr), file_(format) {}
     bool consume(const float* l, const float* r, size_t n, std::string& error) override {
         levels.add(l, r, n);
         const float* heldLeft = levels.held(0);
@@ -53,7 +64,7 @@ public:
         if (file_.quantizes()) {
             words_.resize(2 * n);
             file_.words(heldLeft, heldRight, words_.data(), n);
-            loudness.add(words_.data(), n);
+            if (loudness) loudness->add(words_.data(), n);
             return writer.write(words_.data(), n, error);
         }
         // A float file keeps a non-finite sample as it is; the meters take
@@ -63,20 +74,21 @@ public:
         if (heldLeft != l || heldRight != r) {
             measured_.resize(2 * n);
             interleave(heldLeft, heldRight, measured_.data(), n);
-            loudness.add(measured_.data(), n);
-        } else {
-            loudness.add(floats_.data(), n);
+            if (loudness) loudness->add(measured_.data(), n);
+        } else if (loudness) {
+            loudness->add(floats_.data(), n);
         }
         return writer.write(floats_.data(), n, error);
     }
     bool finish(std::string& error) override {
         levels.finish();
+        if (loudness) loudness->finish();
         return writer.finish(error);
     }
 
     AudioWriter writer;
     LevelMeter levels;
-    LoudnessMeter loudness;
+    std::unique_ptr<LoudnessMeter> loudness;
 
 private:
     FileSamples file_;
@@ -122,6 +134,7 @@ struct Session {
     WriteTargets targets;
     FolderLocks locks;
     std::vector<Output> outputs;
+    int jobs = 1;
     std::unique_ptr<OutputPipeline> pipeline;
     std::vector<uint64_t> inputNonFinite;
     std::vector<int64_t> midiMarks;  // frames of control changes that moved a parameter
@@ -225,14 +238,15 @@ int planRender(Session& s) {
 int openRender(Session& s) {
     const RenderPlan& plan = s.plan;
     std::vector<OutputTask*> tasks;
+    const size_t live = kLoudnessBytes / LoudnessMeter::bytes(plan.sampleRate);
     for (auto& o : s.outputs) {
-        o.work = std::make_unique<OutputWork>(o.pair, s.total, plan.sampleRate, plan.format);
+        o.work = std::make_unique<OutputWork>(o.pair, s.total, plan.sampleRate, plan.format, tasks.size() < live);
         if (!o.work->writer.open(o.path, plan.format, plan.sampleRate, s.error)) return s.fail(kExitOutput);
         tasks.push_back(o.work.get());
     }
-    const int jobs = plan.jobs > 0 ? plan.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
+    s.jobs = plan.jobs > 0 ? plan.jobs : std::max(1, static_cast<int>(std::thread::hardware_concurrency()));
     const int chunk = std::max(1, kChunkFrames / plan.blockSize) * plan.blockSize;
-    s.pipeline = std::make_unique<OutputPipeline>(s.plugin->effect()->numOutputs, static_cast<size_t>(chunk), jobs, tasks);
+    s.pipeline = std::make_unique<OutputPipeline>(s.plugin->effect()->numOutputs, static_cast<size_t>(chunk), s.jobs, tasks);
     return 0;
 }
 
@@ -343,16 +357,74 @@ int renderBlocks(Session& s) {
     return 0;
 }
 
+// The loudness of a written file, read back: what it holds is exactly what
+// its meter would have been given during the render.
+bool measureWritten(const AudioWriter& writer, int rate, std::unique_ptr<LoudnessMeter>& meter, std::string& error) {
+    auto source = FileSource::open(writer.file().temporaryPath(), error);
+    if (!source) {
+        error = "cannot measure " + writer.file().finalPath() + ": " + error;
+        return false;
+    }
+    meter = std::make_unique<LoudnessMeter>(rate);
+    const auto chunk = static_cast<size_t>(kChunkFrames);
+    std::vector<float> buffer(6 * chunk);
+    float* given = buffer.data();        // left, then right
+    float* finite = given + 2 * chunk;   // the same, non-finite samples at full scale
+    float* frames = finite + 2 * chunk;  // interleaved
+    for (int64_t at = 0; at < source->frames(); at += kChunkFrames) {
+        const auto n = static_cast<size_t>(std::min<int64_t>(kChunkFrames, source->frames() - at));
+        if (!source->read(given, given + chunk, n, error)) return false;
+        finiteCopy(given, finite, n);
+        finiteCopy(given + chunk, finite + chunk, n);
+        interleave(finite, finite + chunk, frames, n);
+        meter->add(frames, n);
+    }
+    meter->finish();
+    return true;
+}
+
+// The outputs measured during the render without a loudness meter, from
+// their files: as many at a time as there are workers and as fit in memory.
+bool measureLater(Session& s) {
+    std::vector<OutputWork*> later;
+    for (auto& o : s.outputs)
+        if (!o.work->loudness) later.push_back(o.work.get());
+    if (later.empty()) return true;
+    const size_t fit = std::max<size_t>(1, kLoudnessBytes / LoudnessMeter::bytes(s.plan.sampleRate));
+    const size_t threads = std::min({static_cast<size_t>(s.jobs), fit, later.size()});
+    std::atomic<size_t> next{0};
+    std::mutex mutex;
+    std::string failure;
+    auto measure = [&] {
+        SignalsHeld held;  // signals go to the render thread, which cleans up
+        std::string error;
+        try {
+            for (size_t k; (k = next++) < later.size();)
+                if (!measureWritten(later[k]->writer, s.plan.sampleRate, later[k]->loudness, error)) break;
+        } catch (const std::exception& e) {
+            error = std::string("a worker failed: ") + e.what();
+        }
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!error.empty() && failure.empty()) failure = error;
+    };
+    std::vector<std::thread> workers;
+    for (size_t t = 0; t < threads; ++t) workers.emplace_back(measure);
+    for (auto& t : workers) t.join();
+    s.error = failure;
+    return failure.empty();
+}
+
 // Measure: the workers done, each output's figures gathered.
 int measureOutputs(Session& s) {
     if (!s.pipeline->finish(s.error)) return s.fail(kExitOutput);
+    if (!measureLater(s)) return s.fail(kExitOutput);
     auto db = [](double linear) { return linear > 0.0 ? 20.0 * std::log10(linear) : -INFINITY; };
     for (const auto& o : s.outputs) {
         const LevelMeter& m = o.work->levels;
         OutputReport r;
         r.name = o.pair.name;
         r.file = o.path;
-        r.levels = {db(m.peak()), db(m.rms()), o.work->loudness.lufs(), o.work->loudness.lra(),
+        r.levels = {db(m.peak()), db(m.rms()), o.work->loudness->lufs(), o.work->loudness->lra(),
                     db(m.truePeak()), m.clipped(), m.nonFinite()};
         r.columns[0] = m.columnPeaks(0);
         r.columns[1] = m.columnPeaks(1);
@@ -488,6 +560,13 @@ void printSummary(Session& s) {
 
 int render(RenderPlan& plan, std::ostream& out, std::ostream& err) {
     installInterruptHandlers();
+#ifdef __GLIBC__
+    // Large buffers (a loudness meter's window, 9 MB at 192 kHz) straight
+    // from the system and back to it when freed. Left to itself, glibc
+    // raises this threshold after the first such free, and each worker then
+    // keeps the meters it measured with resident.
+    mallopt(M_MMAP_THRESHOLD, 256 * 1024);
+#endif
     const bool reportOut = plan.reportPath == "-";
     Session s(plan, reportOut ? err : out, err);
     std::string reportText;

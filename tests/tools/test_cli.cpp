@@ -328,6 +328,44 @@ TEST_F(Cli, LongRenderMemoryStaysFlat) {
     }
 }
 
+// At 192 kHz not every loudness meter fits in memory beside the others for
+// the whole render; those outputs are measured from their files afterwards.
+// Sixteen direct outputs of the same stem read the same loudness either
+// way, and the render stays under 100 MB with one worker or many.
+TEST_F(Cli, HighRateRenderMeasuresEveryOutputInLittleMemory) {
+    constexpr int kRate = 192000;
+    // Loud, then quieter, so a file read back only in part would read otherwise.
+    const std::string stem = writeFile("stem192.wav", 2, kRate, 8 * kRate, SF_FORMAT_WAV | SF_FORMAT_PCM_24, [](size_t i, int c) {
+        const double t = static_cast<double>(i) / kRate;
+        return static_cast<float>((t < 4.0 ? 0.5 : 0.02) * std::sin(2 * M_PI * (440.0 + 110.0 * c) * t));
+    });
+    auto args = [&](const char* jobs, const std::string& report) {
+        std::vector<std::string> a{"render", "--out", dir + "/out" + jobs, "--jobs", jobs, "--report", report};
+        for (int c = 1; c <= 16; ++c) a.insert(a.end(), {"--in", std::to_string(c) + "=" + stem});
+        return a;
+    };
+    for (const char* jobs : {"1", "2", "64"}) {
+        const std::string report = dir + "/report" + jobs + ".json";
+        const long kilobytes = peakKilobytes(args(jobs, report));
+        ASSERT_GT(kilobytes, 0) << "--jobs " << jobs;
+        std::printf("figure: peak memory of a 192 kHz render of 16 stereo stems, --jobs %s (KiB) = %ld\n", jobs, kilobytes);
+        std::fflush(stdout);  // before the next child inherits the buffer
+        EXPECT_LT(kilobytes, 100L * 1024) << "--jobs " << jobs;
+        std::ifstream file(report);
+        const nlohmann::json j = nlohmann::json::parse(file);
+        ASSERT_EQ(j["outputs"].size(), 19u);
+        const auto& first = j["outputs"][3];
+        ASSERT_EQ(first["name"], "ch01");
+        ASSERT_TRUE(first["lufs"].is_number());
+        EXPECT_GT(first["lra"].get<double>(), 3.0) << "the stem gets quieter";
+        for (size_t k = 4; k < 19; ++k) {
+            const auto& o = j["outputs"][k];
+            EXPECT_EQ(o["lufs"], first["lufs"]) << o["name"] << ", --jobs " << jobs;
+            EXPECT_EQ(o["lra"], first["lra"]) << o["name"] << ", --jobs " << jobs;
+        }
+    }
+}
+
 // A 1 kHz tone in a 44.1 kHz stem is a 1 kHz tone in a 48 kHz render.
 TEST_F(Cli, InputsAtOtherRatesAreConverted) {
     const std::string tone = writeFile("tone.wav", 2, 44100, 44100, SF_FORMAT_WAV | SF_FORMAT_FLOAT, [](size_t i, int) {

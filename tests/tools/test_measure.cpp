@@ -317,6 +317,8 @@ TEST(LoudnessMeter, AsLibebur128GivenEveryFrame) {
                 asWords.add(words.data() + 2 * at, take);
                 asFloats.add(frames.data() + 2 * at, take);
             }
+            asWords.finish();
+            asFloats.finish();
             EXPECT_EQ(asWords.lufs(), lufs) << c.name << ", calls of " << call;
             EXPECT_EQ(asWords.lra(), lra) << c.name << ", calls of " << call;
             EXPECT_EQ(asFloats.lufs(), lufs) << c.name << ", calls of " << call;
