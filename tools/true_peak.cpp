@@ -27,6 +27,10 @@ double besselI0(double x) {
 // sample itself, as the sinc is 0 at every other sample.
 struct Phases {
     float c[3][kTaps];
+    // No point lies further from 0 than this times the largest sample it is
+    // made of: the largest sum of a phase's coefficients' magnitudes, with
+    // room for the rounding of single-precision sums.
+    double gain = 1.0;
     Phases() {
         for (int p = 1; p <= 3; ++p) {
             double row[kTaps], sum = 0.0;
@@ -37,7 +41,12 @@ struct Phases {
                 row[j] = sinc * besselI0(kKaiserBeta * std::sqrt(std::max(0.0, 1.0 - r * r))) / besselI0(kKaiserBeta);
                 sum += row[j];
             }
-            for (int j = 0; j < kTaps; ++j) c[p - 1][j] = static_cast<float>(row[j] / sum);
+            double magnitudes = 0.0;
+            for (int j = 0; j < kTaps; ++j) {
+                c[p - 1][j] = static_cast<float>(row[j] / sum);
+                magnitudes += std::fabs(static_cast<double>(c[p - 1][j]));
+            }
+            gain = std::max(gain, magnitudes * 1.001);
         }
     }
 };
@@ -112,6 +121,20 @@ float interpolateKernel(const float* window, size_t n, const float (*c)[kTaps], 
     return highest;
 }
 
+// The largest magnitude among n samples.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)
+__attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
+#endif
+float largestMagnitude(const float* samples, size_t n) {
+    Vec top = {};
+    size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) top = larger(top, magnitude(load(samples + i)));
+    float highest = 0.0f;
+    for (int k = 0; k < kLanes; ++k) highest = std::max(highest, top[k]);
+    for (; i < n; ++i) highest = std::max(highest, std::fabs(samples[i]));
+    return highest;
+}
+
 // The peak of the parabola through three neighbouring points, the middle
 // one the highest.
 double parabolaTop(double before, double at, double after) {
@@ -147,6 +170,17 @@ void TruePeakMeter::finish() {
 }
 
 void TruePeakMeter::interpolate(size_t n) {
+    // Below the level that could raise the peak (or be refined, below), a
+    // piece is not interpolated: all that is needed of it is its last point,
+    // for the next piece, made by the same code as every other point.
+    if (static_cast<double>(largestMagnitude(window_.data(), kTaps - 1 + n)) * phases().gain * 1.1 <= best_) {
+        float points[3 * kLanes], peaks[kLanes];
+        interpolateKernel(window_.data() + n - kLanes, kLanes, phases().c, points, peaks);
+        lastPhase3_ = points[3 * kLanes - 1];
+        std::memmove(window_.data(), window_.data() + n, (kTaps - 1) * sizeof(float));
+        pending_ = 0;
+        return;
+    }
     const float highest = interpolateKernel(window_.data(), n, phases().c, points_.data(), peaks_.data());
     const float* a = points_.data();
     const float* b = a + n;

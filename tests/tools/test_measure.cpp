@@ -181,6 +181,35 @@ TEST(TruePeak, TheSameForAnySplitOfTheSamples) {
     for (size_t call : {1u, 7u, 512u, 4096u, 4097u}) EXPECT_EQ(ourTruePeak(noise, call), whole) << call;
 }
 
+// A piece of the signal too quiet to raise the peak is not interpolated;
+// one whose samples are lower than the peak so far but whose in-between
+// points rise above it still counts. The highest such piece: signs that
+// follow the half-sample phase's coefficients, so that every tap adds.
+TEST(TruePeak, AQuietPieceWithAHighInBetweenPointCounts) {
+    constexpr size_t kAt = 3 * tools::TruePeakMeter::kPiece + 100;  // in the fourth piece
+    Signal pattern(kAt + 200, 0.0f);
+    for (int j = 0; j < tools::TruePeakMeter::kTaps; ++j) {
+        const double u = 0.5 - (j - (tools::TruePeakMeter::kTaps / 2 - 1));
+        pattern[kAt + static_cast<size_t>(j)] = std::sin(M_PI * u) / u > 0.0 ? 0.5f : -0.5f;
+    }
+    auto truePeak = [](const Signal& s) {
+        tools::TruePeakMeter meter;
+        meter.add(s.data(), s.size());
+        meter.finish();
+        return meter.peak();
+    };
+    const double alone = truePeak(pattern);
+    ASSERT_GT(alone, 0.6) << "the in-between points rise well above the samples";
+    for (double before : {0.5, 0.8, 0.97}) {
+        // A smooth swell to just under that peak, over before the pattern's piece.
+        Signal s = pattern;
+        const size_t swell = 2 * tools::TruePeakMeter::kPiece;
+        for (size_t i = 0; i < swell; ++i)
+            s[i] = static_cast<float>(before * alone * 0.5 * (1.0 - std::cos(2.0 * M_PI * static_cast<double>(i) / swell)));
+        EXPECT_EQ(truePeak(s), alone) << "after a swell to " << before << " of it";
+    }
+}
+
 // A sample that is not a finite number is counted and measured as full
 // scale, as the file holds it: a float file keeps +-1 exactly, a 16-bit
 // file's +1 is one step below; neither counts it as clipped.
