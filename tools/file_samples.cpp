@@ -38,9 +38,10 @@ inline float nearestStep(float x, float steps, uint32_t& clipped) {
 // scale first (not counted as clipped: they are counted as not finite).
 // Counts in 32 bits a stretch, so the loop can use vector lanes.
 template <typename Each>
-uint64_t forEachStep(const float* in, size_t n, float steps, Each each) {
+uint64_t forEachStep(const float* in, size_t n, float steps, bool finite, Each each) {
     size_t bad = 0;
-    for (size_t i = 0; i < n; ++i) bad += nonFiniteBits(in[i]);
+    if (!finite)
+        for (size_t i = 0; i < n; ++i) bad += nonFiniteBits(in[i]);
     uint64_t total = 0;
     if (bad == 0) {
         for (size_t at = 0; at < n;) {
@@ -74,13 +75,13 @@ FileSamples::FileSamples(int format) {
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
-uint64_t FileSamples::hold(const float* in, float* out, size_t n) const {
+uint64_t FileSamples::hold(const float* in, float* out, size_t n, bool finite) const {
     if (!quantizes()) {
         if (in != out) std::memmove(out, in, n * sizeof(float));
         return 0;
     }
     const float unit = 1.0f / steps_;
-    return forEachStep(in, n, steps_, [&](size_t i, float step) { out[i] = step * unit; });
+    return forEachStep(in, n, steps_, finite, [&](size_t i, float step) { out[i] = step * unit; });
 }
 
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer

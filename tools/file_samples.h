@@ -26,7 +26,8 @@ public:
     // reads it back in floats (in may be out). Returns how many finite
     // samples lay beyond the file's range and were clipped. In float files
     // the samples are copied unchanged and nothing clips.
-    uint64_t hold(const float* in, float* out, size_t n) const;
+    // `finite`: the caller has counted no non-finite sample among them.
+    uint64_t hold(const float* in, float* out, size_t n, bool finite = false) const;
 
     // [any thread] Both sides' n samples, each already one the file holds
     // (as hold() gives them), interleaved as 32-bit whole numbers with the

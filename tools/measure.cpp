@@ -115,9 +115,11 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
     const float** side = side_;
     side[0] = left;
     side[1] = right;
+    bool finite[2];
     for (int s = 0; s < 2; ++s) {
         const uint64_t bad = countNonFinite(given[s], n);
         nonFinite_ += bad;
+        finite[s] = bad == 0;
         if (file_.quantizes() || bad > 0) {
             held_[s].resize(n);
             side[s] = held_[s].data();
@@ -129,8 +131,8 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
     while (at < n) {
         const auto run = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), columnEnd_ - seen_));
         if (file_.quantizes()) {
-            const uint64_t clipped = file_.hold(given[0] + at, held_[0].data() + at, run) +
-                                     file_.hold(given[1] + at, held_[1].data() + at, run);
+            const uint64_t clipped = file_.hold(given[0] + at, held_[0].data() + at, run, finite[0]) +
+                                     file_.hold(given[1] + at, held_[1].data() + at, run, finite[1]);
             clipped_ += clipped;
             if (column_ < kPlotColumns) columnClipped_[static_cast<size_t>(column_)] += clipped;
         }

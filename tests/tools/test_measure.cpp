@@ -275,6 +275,10 @@ TEST(FileSamples, NearestStepWithinTheRange) {
         many[5] = 0.0f;
         EXPECT_EQ(file.hold(many.data(), out.data(), many.size()), c.clipped ? 36u : 0u) << c.given;
         EXPECT_EQ(out[36], c.held) << c.given;
+        // The same when the caller vouches that all are finite.
+        std::fill(out.begin(), out.end(), -7.0f);
+        EXPECT_EQ(file.hold(many.data(), out.data(), many.size(), true), c.clipped ? 36u : 0u) << c.given;
+        EXPECT_EQ(out[36], c.held) << c.given;
     }
 }
 
