@@ -111,6 +111,15 @@ std::unique_ptr<FileSource> FileSource::open(const std::string& path, std::strin
     source->channels_ = info.channels;
     source->fileFrames_ = info.frames;
     source->renderFrames_ = info.frames;
+    // 16- and 24-bit PCM in a WAV file: little-endian whole numbers, frame
+    // after frame, from where libsndfile stands once it has read the header.
+    const int major = info.format & SF_FORMAT_TYPEMASK, subtype = info.format & SF_FORMAT_SUBMASK;
+    const int endian = info.format & SF_FORMAT_ENDMASK;
+    if ((major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX) && (endian == SF_ENDIAN_FILE || endian == SF_ENDIAN_LITTLE) &&
+        (subtype == SF_FORMAT_PCM_16 || subtype == SF_FORMAT_PCM_24)) {
+        source->pcmWidth_ = subtype == SF_FORMAT_PCM_16 ? 2 : 3;
+        source->pcmStart_ = Reader::tell(source->reader_.get());
+    }
     return source;
 }
 
@@ -129,18 +138,75 @@ bool FileSource::renderAt(int renderRate, std::string& error) {
     return true;
 }
 
-bool FileSource::readFile(float* stereo, size_t n, size_t& got, std::string& error) {
-    raw_.resize(n * static_cast<size_t>(channels_));
-    const sf_count_t read = sf_readf_float(sf_, raw_.data(), static_cast<sf_count_t>(n));
-    if (read < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
-        error = "cannot read the samples of " + path_ + ": " + sf_strerror(sf_);
-        return false;
+namespace {
+
+// Little-endian whole numbers of Width bytes, Channels to a frame, as
+// libsndfile reads them in floats: each its fraction of full scale, exactly
+// (the whole number has at most 24 bits). The first and last channel of
+// each frame go to left and right, `stride` apart.
+template <int Width, int Channels>
+void decodePcm(const unsigned char* in, size_t frames, float* left, float* right, size_t stride) {
+    constexpr float unit = 1.0f / 2147483648.0f;
+    auto sample = [](const unsigned char* p) {
+        const uint32_t top = Width == 3 ? (uint32_t{p[0]} << 8) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 24)
+                                        : (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 24);
+        return static_cast<float>(static_cast<int32_t>(top)) * unit;
+    };
+    for (size_t i = 0; i < frames; ++i) {
+        const unsigned char* frame = in + i * Width * Channels;
+        left[i * stride] = sample(frame);
+        right[i * stride] = sample(frame + (Channels - 1) * Width);
     }
-    got = static_cast<size_t>(read);
-    for (size_t i = 0; i < got; ++i) {
-        stereo[2 * i] = raw_[i * static_cast<size_t>(channels_)];
-        stereo[2 * i + 1] = raw_[i * static_cast<size_t>(channels_) + static_cast<size_t>(channels_ - 1)];
+}
+
+}  // namespace
+
+bool FileSource::readFile(float* left, float* right, size_t stride, size_t n, size_t& got, std::string& error) {
+    const auto step = static_cast<size_t>(channels_);
+    if (pcmAt_ < 0) {
+        raw_.resize(n * step);
+        const sf_count_t read = sf_readf_float(sf_, raw_.data(), static_cast<sf_count_t>(n));
+        if (read < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
+            error = "cannot read the samples of " + path_ + ": " + sf_strerror(sf_);
+            return false;
+        }
+        got = static_cast<size_t>(read);
+        for (size_t i = 0; i < got; ++i) {
+            left[i * stride] = raw_[i * step];
+            right[i * stride] = raw_[i * step + step - 1];
+        }
+        fileRead_ += static_cast<int64_t>(got);
+        // Once libsndfile has read the first frames as exactly their bytes
+        // from where it stood, the rest are read here, in large reads.
+        if (pcmWidth_ > 0 && got > 0) {
+            const sf_count_t at = Reader::tell(reader_.get());
+            if (at == pcmStart_ + static_cast<sf_count_t>(got * step) * pcmWidth_) pcmAt_ = at;
+            else pcmWidth_ = 0;
+        }
+        return true;
     }
+    const size_t frameBytes = step * static_cast<size_t>(pcmWidth_);
+    const auto want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), std::max<int64_t>(0, fileFrames_ - fileRead_)));
+    bytes_.resize(want * frameBytes);
+    size_t done = 0;
+    while (done < bytes_.size()) {
+        const ssize_t k = pread(reader_->fd, bytes_.data() + done, bytes_.size() - done, static_cast<off_t>(pcmAt_) + static_cast<off_t>(done));
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) {
+            error = "cannot read the samples of " + path_ + ": " + std::strerror(errno);
+            return false;
+        }
+        if (k == 0) break;  // the file is shorter than its header says
+        done += static_cast<size_t>(k);
+    }
+    got = done / frameBytes;
+    const unsigned char* in = bytes_.data();
+    if (pcmWidth_ == 3 && step == 2) decodePcm<3, 2>(in, got, left, right, stride);
+    else if (pcmWidth_ == 3) decodePcm<3, 1>(in, got, left, right, stride);
+    else if (step == 2) decodePcm<2, 2>(in, got, left, right, stride);
+    else decodePcm<2, 1>(in, got, left, right, stride);
+    pcmAt_ += static_cast<sf_count_t>(got * frameBytes);
+    fileRead_ += static_cast<int64_t>(got);
     return true;
 }
 
@@ -151,25 +217,16 @@ bool FileSource::read(float* left, float* right, size_t n, std::string& error) {
     size_t have = 0;
     if (resampler_ == nullptr) {
         // Straight from the file's own frames into the two sides.
-        raw_.resize(n * static_cast<size_t>(channels_));
-        const sf_count_t read = sf_readf_float(sf_, raw_.data(), static_cast<sf_count_t>(n));
-        if (read < 0 || sf_error(sf_) != SF_ERR_NO_ERROR) {
-            error = "cannot read the samples of " + path_ + ": " + sf_strerror(sf_);
-            return false;
-        }
-        have = std::min(static_cast<size_t>(read), left_in_file);
-        const size_t step = static_cast<size_t>(channels_), last = step - 1;
-        for (size_t i = 0; i < have; ++i) {
-            left[i] = raw_[i * step];
-            right[i] = raw_[i * step + last];
-        }
+        size_t got = 0;
+        if (!readFile(left, right, 1, n, got, error)) return false;
+        have = std::min(got, left_in_file);
     } else {
         if (stereo_.size() < 2 * n) stereo_.resize(2 * n);
         while (have < n && !drained_) {
             if (pendingAt_ * 2 == pending_.size()) {  // all converted: the next chunk of the file
                 pending_.resize(2 * kChunkFrames);
                 size_t got = 0;
-                if (!readFile(pending_.data(), kChunkFrames, got, error)) return false;
+                if (!readFile(pending_.data(), pending_.data() + 1, 2, kChunkFrames, got, error)) return false;
                 pending_.resize(2 * got);
                 pendingAt_ = 0;
             }

@@ -46,9 +46,9 @@ public:
 
 private:
     FileSource() = default;
-    // Up to n frames of the file itself, interleaved stereo; got says how
-    // many. False with a reason.
-    bool readFile(float* stereo, size_t n, size_t& got, std::string& error);
+    // Up to n frames of the file itself, their sides `stride` apart; got
+    // says how many. False with a reason.
+    bool readFile(float* left, float* right, size_t stride, size_t n, size_t& got, std::string& error);
 
     struct Reader;
     std::unique_ptr<Reader> reader_;  // before sf_, which reads through it
@@ -60,6 +60,13 @@ private:
     bool drained_ = false;  // the resampler has had all of the file and its flush
     std::vector<float> raw_, pending_, stereo_;  // file frames read, not yet converted; a block's output
     size_t pendingAt_ = 0;
+    int64_t fileRead_ = 0;  // file frames read so far
+    // PCM read here rather than through libsndfile: bytes a sample (0: not
+    // such a file), where the samples start and where the next frame lies
+    // once libsndfile has read the first (-1 before).
+    int pcmWidth_ = 0;
+    int64_t pcmStart_ = 0, pcmAt_ = -1;
+    std::vector<unsigned char> bytes_;
 };
 
 // Reads a whole file into memory (for tests and small tools). False with a
