@@ -40,7 +40,7 @@ public:
     LevelMeter(int64_t totalFrames, const FileSamples& file);
     // [any thread] The next n frames (one call at a time).
     void add(const float* left, const float* right, size_t n);
-    // [any thread] After the last add(), on its thread: completes the true peak.
+    // [any thread] After the last add() (one call at a time): completes the true peak.
     void finish();
     // [any thread] After add(): one side of its frames as the file holds
     // them (the frames given, or a copy), valid until the next add().

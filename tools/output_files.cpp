@@ -228,8 +228,8 @@ bool AudioWriter::write(const float* frames, size_t n, std::string& error) {
     return wrote(sf_writef_float(sf_, frames, static_cast<sf_count_t>(n)), n, error);
 }
 
-bool AudioWriter::wrote(sf_count_t written, size_t n, std::string& error) {
-    if (written != static_cast<sf_count_t>(n)) {
+bool AudioWriter::wrote(int64_t written, size_t n, std::string& error) {
+    if (written != static_cast<int64_t>(n)) {
         error = sink_->failed != 0 ? failure(file_.finalPath(), sink_->failed)
                                    : "cannot write " + file_.finalPath() + ": " + sf_strerror(sf_);
         return false;

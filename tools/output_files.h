@@ -16,7 +16,6 @@
 #include "file_samples.h"
 
 typedef struct sf_private_tag SNDFILE;
-typedef int64_t sf_count_t;
 
 namespace tools {
 
@@ -84,7 +83,7 @@ private:
     TemporaryFile file_;
     std::unique_ptr<Sink> sink_;
     SNDFILE* sf_ = nullptr;
-    bool wrote(sf_count_t written, size_t n, std::string& error);
+    bool wrote(int64_t written, size_t n, std::string& error);  // what a write gave, as its result
 };
 
 // The size of the writes an AudioWriter makes (but for its last).

@@ -16,7 +16,7 @@ public:
     TruePeakMeter();
     // [any thread] The next n samples, every one finite (one call at a time).
     void add(const float* samples, size_t n);
-    // [any thread] After the last add(), on its thread. The signal ends: the points after its last samples.
+    // [any thread] After the last add() (one call at a time). The signal ends: the points after its last samples.
     void finish();
     // Linear true peak (0 for silence); valid after finish().
     double peak() const { return best_; }
