@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -159,6 +163,26 @@ void decodePcm(const unsigned char* in, size_t frames, float* left, float* right
     }
 }
 
+#if defined(__x86_64__)
+// The most common stem, 24-bit stereo into two sides, four frames at a time:
+// each sample's three bytes moved to the top of a 32-bit lane, as above.
+// Returns the frames done; the last few are left to the loop above, as each
+// read takes 16 bytes for 12.
+__attribute__((target("ssse3"))) size_t decodeStereo24(const unsigned char* in, size_t frames, float* left, float* right) {
+    const __m128i top = _mm_setr_epi8(-1, 0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11);
+    const __m128 unit = _mm_set1_ps(1.0f / 2147483648.0f);
+    size_t i = 0;
+    for (; i + 5 <= frames; i += 4) {
+        const unsigned char* p = in + 6 * i;
+        const __m128 a = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), top)), unit);
+        const __m128 b = _mm_mul_ps(_mm_cvtepi32_ps(_mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 12)), top)), unit);
+        _mm_storeu_ps(left + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        _mm_storeu_ps(right + i, _mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
+    }
+    return i;
+}
+#endif
+
 }  // namespace
 
 bool FileSource::readFile(float* left, float* right, size_t stride, size_t n, size_t& got, std::string& error) {
@@ -201,10 +225,20 @@ bool FileSource::readFile(float* left, float* right, size_t stride, size_t n, si
     }
     got = done / frameBytes;
     const unsigned char* in = bytes_.data();
+    size_t fast = 0;
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (pcmWidth_ == 3 && step == 2 && stride == 1 && ssse3) fast = decodeStereo24(in, got, left, right);
+#endif
+    in += fast * frameBytes;
+    left += fast * stride;
+    right += fast * stride;
+    got -= fast;
     if (pcmWidth_ == 3 && step == 2) decodePcm<3, 2>(in, got, left, right, stride);
     else if (pcmWidth_ == 3) decodePcm<3, 1>(in, got, left, right, stride);
     else if (step == 2) decodePcm<2, 2>(in, got, left, right, stride);
     else decodePcm<2, 1>(in, got, left, right, stride);
+    got += fast;
     pcmAt_ += static_cast<sf_count_t>(got * frameBytes);
     fileRead_ += static_cast<int64_t>(got);
     return true;
