@@ -94,7 +94,7 @@ public:
     double lufs() const { return lufs_; }  // after finish(); -inf when nothing reaches the gate
     double lra() const { return lra_; }    // LU, after finish()
 
-    // The memory one meter holds at a sample rate, near enough to plan by.
+    // [any thread] pure. The memory one meter holds at a sample rate, near enough to plan by.
     static size_t bytes(int sampleRate);
 
 private:
