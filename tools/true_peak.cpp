@@ -11,7 +11,7 @@ namespace {
 constexpr int kTaps = TruePeakMeter::kTaps;
 constexpr int kCentre = kTaps / 2 - 1;  // the window's sample at the point's own time
 constexpr int kLanes = 16;
-constexpr double kKaiserBeta = 7.0;
+constexpr double kKaiserBeta = 5.0;
 
 double besselI0(double x) {
     double sum = 1.0, term = 1.0;
