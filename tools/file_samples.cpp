@@ -84,6 +84,82 @@ uint64_t FileSamples::hold(const float* in, float* out, size_t n, bool finite) c
     return forEachStep(in, n, steps_, finite, [&](size_t i, float step) { out[i] = step * unit; });
 }
 
+namespace {
+
+constexpr size_t kLanes = 16;
+// A held sample times this is its word (see words()).
+constexpr float kWordScale = 2147483648.0f;
+typedef float Vec __attribute__((vector_size(kLanes * sizeof(float))));
+typedef int32_t IntVec __attribute__((vector_size(kLanes * sizeof(float))));
+
+__attribute__((always_inline)) inline Vec load(const float* p) {
+    Vec v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+__attribute__((always_inline)) inline void store(float* p, Vec v) { std::memcpy(p, &v, sizeof v); }
+
+// nearestStep() on a vector of finite samples, the same operations lane by
+// lane; `clipped` counts down (-1 a clipped lane).
+__attribute__((always_inline)) inline Vec nearestSteps(Vec x, float steps, IntVec& clipped) {
+    const float top = steps - 1.0f, bottom = -steps;
+    const Vec v = x * steps;
+    // The two never hold together (and or-ing them costs a lane at a time).
+    clipped += v >= top + 0.5f;
+    clipped += v < bottom - 0.5f;
+    Vec inside = v < bottom ? Vec{} + bottom : v;
+    inside = top < inside ? Vec{} + top : inside;
+    const IntVec bits = reinterpret_cast<IntVec>(inside);
+    const Vec magnitude = (reinterpret_cast<Vec>(bits & 0x7FFFFFFF) + 8388608.0f) - 8388608.0f;
+    return reinterpret_cast<Vec>(reinterpret_cast<IntVec>(magnitude) | (bits & INT32_MIN));
+}
+
+}  // namespace
+
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
+__attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
+#endif
+bool FileSamples::holdFinite(const float* left, const float* right, float* heldLeft, float* heldRight, size_t n,
+                             uint64_t& clipped, int32_t* wordsOut) const {
+    const float steps = steps_, unit = 1.0f / steps;  // not reloaded after each store
+    IntVec exponents = {}, clippedLanes = {};
+    size_t i = 0;
+    for (; i + kLanes <= n; i += kLanes) {
+        const Vec l = load(left + i), r = load(right + i);
+        // All exponent bits set carry into the sign bit.
+        exponents |= (reinterpret_cast<IntVec>(l) & 0x7F800000) + 0x00800000;
+        exponents |= (reinterpret_cast<IntVec>(r) & 0x7F800000) + 0x00800000;
+        const Vec hl = nearestSteps(l, steps, clippedLanes) * unit, hr = nearestSteps(r, steps, clippedLanes) * unit;
+        store(heldLeft + i, hl);
+        store(heldRight + i, hr);
+        if (wordsOut != nullptr) {
+            // As words() makes them, both sides interleaved.
+            const IntVec wl = __builtin_convertvector(hl * kWordScale, IntVec);
+            const IntVec wr = __builtin_convertvector(hr * kWordScale, IntVec);
+            const IntVec first = __builtin_shuffle(wl, wr, IntVec{0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23});
+            const IntVec second =
+                __builtin_shuffle(wl, wr, IntVec{8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31});
+            std::memcpy(wordsOut + 2 * i, &first, sizeof first);
+            std::memcpy(wordsOut + 2 * i + kLanes, &second, sizeof second);
+        }
+    }
+    uint32_t bad = 0, tail = 0;
+    uint64_t count = 0;
+    for (size_t k = 0; k < kLanes; ++k) {
+        bad |= static_cast<uint32_t>(exponents[k]) >> 31;
+        count += static_cast<uint32_t>(-clippedLanes[k]);
+    }
+    for (; i < n; ++i) {
+        bad |= static_cast<uint32_t>(nonFiniteBits(left[i])) | static_cast<uint32_t>(nonFiniteBits(right[i]));
+        heldLeft[i] = nearestStep(left[i], steps, tail) * unit;
+        heldRight[i] = nearestStep(right[i], steps, tail) * unit;
+    }
+    const size_t whole = n - n % kLanes;
+    if (wordsOut != nullptr) words(heldLeft + whole, heldRight + whole, wordsOut + 2 * whole, n - whole);
+    clipped = count + tail;
+    return bad == 0;
+}
+
 #if (defined(__x86_64__) || defined(__i386__)) && !defined(__SANITIZE_THREAD__)  // no clone resolver under ThreadSanitizer
 __attribute__((target_clones("arch=x86-64-v3", "default")))
 #endif
@@ -91,10 +167,9 @@ void FileSamples::words(const float* heldLeft, const float* heldRight, int32_t* 
     // A held sample is its step over 2^(bits - 1), so times 2^31 it is the
     // step in the top bits, exactly; -1 gives the lowest word, and the top
     // step lies below 2^31.
-    constexpr float scale = 2147483648.0f;
     for (size_t i = 0; i < n; ++i) {
-        out[2 * i] = static_cast<int32_t>(heldLeft[i] * scale);
-        out[2 * i + 1] = static_cast<int32_t>(heldRight[i] * scale);
+        out[2 * i] = static_cast<int32_t>(heldLeft[i] * kWordScale);
+        out[2 * i + 1] = static_cast<int32_t>(heldRight[i] * kWordScale);
     }
 }
 

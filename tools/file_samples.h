@@ -28,6 +28,13 @@ public:
     // the samples are copied unchanged and nothing clips.
     // `finite`: the caller has counted no non-finite sample among them.
     uint64_t hold(const float* in, float* out, size_t n, bool finite = false) const;
+    // [any thread] hold() of both sides' n samples in one pass, for a file
+    // that quantizes, while every sample is finite: false, with the held
+    // samples undefined, when any is not; else `clipped` is set to what
+    // hold() would count for both, and `words` (when given: 2n of them)
+    // what words() gives for the held samples. n below 2^31.
+    bool holdFinite(const float* left, const float* right, float* heldLeft, float* heldRight, size_t n,
+                    uint64_t& clipped, int32_t* words = nullptr) const;
 
     // [any thread] Both sides' n samples, each already one the file holds
     // (as hold() gives them), interleaved as 32-bit whole numbers with the

@@ -115,22 +115,25 @@ LevelMeter::LevelMeter(int64_t totalFrames, const FileSamples& file) : total_(to
     columnEnd_ = total_ > 0 ? (total_ + kPlotColumns - 1) / kPlotColumns : std::numeric_limits<int64_t>::max();
 }
 
-void LevelMeter::add(const float* left, const float* right, size_t n) {
+void LevelMeter::add(const float* left, const float* right, size_t n, int32_t* words) {
     // Each side as the file holds it: as it is, or a copy (quantized, or
     // with its non-finite samples replaced).
     const float* given[2] = {left, right};
     const float** side = side_;
     side[0] = left;
     side[1] = right;
-    bool finite[2];
     for (int s = 0; s < 2; ++s) {
-        const uint64_t bad = countNonFinite(given[s], n);
-        nonFinite_ += bad;
-        finite[s] = bad == 0;
-        if (file_.quantizes() || bad > 0) {
+        if (file_.quantizes()) {
             held_[s].resize(n);
             side[s] = held_[s].data();
-            if (!file_.quantizes()) finiteCopy(given[s], held_[s].data(), n);
+            continue;
+        }
+        const uint64_t bad = countNonFinite(given[s], n);
+        nonFinite_ += bad;
+        if (bad > 0) {
+            held_[s].resize(n);
+            side[s] = held_[s].data();
+            finiteCopy(given[s], held_[s].data(), n);
         }
     }
     // The frames column by column: the boundary is computed once a column.
@@ -138,8 +141,19 @@ void LevelMeter::add(const float* left, const float* right, size_t n) {
     while (at < n) {
         const auto run = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n - at), columnEnd_ - seen_));
         if (file_.quantizes()) {
-            const uint64_t clipped = file_.hold(given[0] + at, held_[0].data() + at, run, finite[0]) +
-                                     file_.hold(given[1] + at, held_[1].data() + at, run, finite[1]);
+            // Both sides in one pass while every sample is finite; else
+            // each side counted and held on its own.
+            uint64_t clipped = 0;
+            int32_t* runWords = words != nullptr ? words + 2 * at : nullptr;
+            if (!file_.holdFinite(left + at, right + at, held_[0].data() + at, held_[1].data() + at, run, clipped,
+                                  runWords)) {
+                clipped = 0;
+                for (int s = 0; s < 2; ++s) {
+                    nonFinite_ += countNonFinite(given[s] + at, run);
+                    clipped += file_.hold(given[s] + at, held_[s].data() + at, run);
+                }
+                if (runWords != nullptr) file_.words(held_[0].data() + at, held_[1].data() + at, runWords, run);
+            }
             clipped_ += clipped;
             if (column_ < kPlotColumns) columnClipped_[static_cast<size_t>(column_)] += clipped;
         }

@@ -38,8 +38,10 @@ public:
     // totalFrames: the render's length, to place each frame in its column;
     // file: what the written file holds.
     LevelMeter(int64_t totalFrames, const FileSamples& file);
-    // [any thread] The next n frames (one call at a time).
-    void add(const float* left, const float* right, size_t n);
+    // [any thread] The next n frames (one call at a time). For a file that
+    // quantizes, `words` (when given: 2n of them) gets what
+    // FileSamples::words gives for the held frames.
+    void add(const float* left, const float* right, size_t n, int32_t* words = nullptr);
     // [any thread] After the last add() (one call at a time): completes the true peak.
     void finish();
     // [any thread] After add(): one side of its frames as the file holds

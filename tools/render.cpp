@@ -58,15 +58,15 @@ public:
         : OutputTask(p.left, p.right), levels(total, FileSamples(format)),
           loudness(live ? std::make_unique<LoudnessMeter>(rate) : nullptr), file_(format) {}
     bool consume(const float* l, const float* r, size_t n, std::string& error) override {
-        levels.add(l, r, n);
-        const float* heldLeft = levels.held(0);
-        const float* heldRight = levels.held(1);
         if (file_.quantizes()) {
             words_.resize(2 * n);
-            file_.words(heldLeft, heldRight, words_.data(), n);
+            levels.add(l, r, n, words_.data());
             if (loudness) loudness->add(words_.data(), n);
             return writer.write(words_.data(), n, error);
         }
+        levels.add(l, r, n);
+        const float* heldLeft = levels.held(0);
+        const float* heldRight = levels.held(1);
         // A float file keeps a non-finite sample as it is; the meters take
         // it as full scale.
         floats_.resize(2 * n);

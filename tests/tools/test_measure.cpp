@@ -279,6 +279,29 @@ TEST(FileSamples, NearestStepWithinTheRange) {
         std::fill(out.begin(), out.end(), -7.0f);
         EXPECT_EQ(file.hold(many.data(), out.data(), many.size(), true), c.clipped ? 36u : 0u) << c.given;
         EXPECT_EQ(out[36], c.held) << c.given;
+        if (!file.quantizes()) continue;
+        // Both sides in one pass: the same steps and counts in vector lanes
+        // and in the tail; none held once a sample is not finite, wherever it lies.
+        std::vector<float> other(37, -c.given), outLeft(37, -7.0f), outRight(37, -7.0f), heldOther(37);
+        uint64_t clipped = 99;
+        std::vector<int32_t> words(2 * 37, 7), expectedWords(2 * 37);
+        ASSERT_TRUE(file.holdFinite(many.data(), other.data(), outLeft.data(), outRight.data(), 37, clipped, words.data()))
+            << c.given;
+        const uint64_t expected = file.hold(many.data(), out.data(), 37) + file.hold(other.data(), heldOther.data(), 37);
+        EXPECT_EQ(clipped, expected) << c.given;
+        EXPECT_EQ(outLeft, out) << c.given;
+        EXPECT_EQ(outRight, heldOther) << c.given;
+        file.words(out.data(), heldOther.data(), expectedWords.data(), 37);
+        EXPECT_EQ(words, expectedWords) << c.given;
+        for (size_t at : {3u, 20u, 36u})
+            for (float bad : {NAN, INFINITY, -INFINITY}) {
+                std::vector<float> spoilt = other;
+                spoilt[at] = bad;
+                EXPECT_FALSE(file.holdFinite(many.data(), spoilt.data(), outLeft.data(), outRight.data(), 37, clipped))
+                    << at << " " << bad;
+                EXPECT_FALSE(file.holdFinite(spoilt.data(), many.data(), outLeft.data(), outRight.data(), 37, clipped))
+                    << at << " " << bad;
+            }
     }
 }
 
