@@ -1,5 +1,5 @@
 // True peak of one channel: the signal interpolated at four times its rate
-// by a Kaiser-windowed sinc (16 taps a phase, single precision, vectorized
+// by a Kaiser-windowed sinc (12 taps a phase, single precision, vectorized
 // for the processor at hand), and the highest of those points refined by a
 // parabola through it and its neighbours, so that tones near the band edge
 // read their peak, not the grid's. Memory stays the same for any length;
@@ -21,7 +21,7 @@ public:
     // Linear true peak (0 for silence); valid after finish().
     double peak() const { return best_; }
 
-    static constexpr int kTaps = 16;    // per phase
+    static constexpr int kTaps = 12;    // per phase
     static constexpr int kFactor = 4;   // points per sample
     static constexpr size_t kPiece = 4096;  // samples interpolated at a time
 
