@@ -91,6 +91,7 @@ constexpr size_t kLanes = 16;
 constexpr float kWordScale = 2147483648.0f;
 typedef float Vec __attribute__((vector_size(kLanes * sizeof(float))));
 typedef int32_t IntVec __attribute__((vector_size(kLanes * sizeof(float))));
+typedef uint32_t UintVec __attribute__((vector_size(kLanes * sizeof(float))));
 
 __attribute__((always_inline)) inline Vec load(const float* p) {
     Vec v;
@@ -122,13 +123,14 @@ __attribute__((target_clones("avx512f", "arch=x86-64-v3", "default")))
 bool FileSamples::holdFinite(const float* left, const float* right, float* heldLeft, float* heldRight, size_t n,
                              uint64_t& clipped, int32_t* wordsOut) const {
     const float steps = steps_, unit = 1.0f / steps;  // not reloaded after each store
-    IntVec exponents = {}, clippedLanes = {};
+    UintVec exponents = {};
+    IntVec clippedLanes = {};
     size_t i = 0;
     for (; i + kLanes <= n; i += kLanes) {
         const Vec l = load(left + i), r = load(right + i);
         // All exponent bits set carry into the sign bit.
-        exponents |= (reinterpret_cast<IntVec>(l) & 0x7F800000) + 0x00800000;
-        exponents |= (reinterpret_cast<IntVec>(r) & 0x7F800000) + 0x00800000;
+        exponents |= (reinterpret_cast<UintVec>(l) & 0x7F800000u) + 0x00800000u;
+        exponents |= (reinterpret_cast<UintVec>(r) & 0x7F800000u) + 0x00800000u;
         const Vec hl = nearestSteps(l, steps, clippedLanes) * unit, hr = nearestSteps(r, steps, clippedLanes) * unit;
         store(heldLeft + i, hl);
         store(heldRight + i, hr);
@@ -146,7 +148,7 @@ bool FileSamples::holdFinite(const float* left, const float* right, float* heldL
     uint32_t bad = 0, tail = 0;
     uint64_t count = 0;
     for (size_t k = 0; k < kLanes; ++k) {
-        bad |= static_cast<uint32_t>(exponents[k]) >> 31;
+        bad |= exponents[k] >> 31;
         count += static_cast<uint32_t>(-clippedLanes[k]);
     }
     for (; i < n; ++i) {
