@@ -8,6 +8,19 @@ TARNVALE_PACKAGES=(
   dpkg-dev file bash-completion man-db
 )
 
+# Debian's package lists, fetched again. A mirror that is being synced can
+# serve a list of the wrong size for a minute: try three times, then go on
+# with the lists there are (an install that needs a newer one says so).
+update_package_lists() {
+  local sudo=""
+  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  for attempt in 1 2 3; do
+    $sudo apt-get update -qq && return 0
+    [ "$attempt" -lt 3 ] && { echo "apt-get update failed (attempt $attempt of 3); trying again in 20 s" >&2; sleep 20; }
+  done
+  echo "apt-get update failed three times; going on with the package lists there are" >&2
+}
+
 ensure_packages() {
   local missing=()
   for p in "${TARNVALE_PACKAGES[@]}" "$@"; do
@@ -17,7 +30,7 @@ ensure_packages() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   echo "Installing: ${missing[*]}"
-  $sudo apt-get update -qq
+  update_package_lists
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
 }
 
@@ -28,7 +41,7 @@ ensure_i386_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
-    $sudo apt-get update -qq
+    update_package_lists
   fi
   ensure_packages "$@"
 }
@@ -45,7 +58,7 @@ ensure_arm64_packages() {
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
   if ! dpkg --print-foreign-architectures | grep -qx arm64; then
     $sudo dpkg --add-architecture arm64
-    $sudo apt-get update -qq
+    update_package_lists
   fi
   ensure_packages "${TARNVALE_ARM64_PACKAGES[@]}" "$@"
 }
