@@ -20,6 +20,7 @@ struct Guarded {
 };
 Guarded guarded[kSlots];
 std::atomic<bool> openLine{false};
+std::atomic<const char*> note{nullptr};
 
 void onSignal(int signal) {
     // Files first, then folders (the deepest was guarded last).
@@ -32,6 +33,10 @@ void onSignal(int signal) {
         }
     if (openLine.load()) {
         const ssize_t ignored = write(STDERR_FILENO, "\n", 1);
+        (void)ignored;
+    }
+    if (const char* text = note.load()) {
+        const ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
         (void)ignored;
     }
     _exit(128 + signal);
@@ -78,6 +83,8 @@ void forgetPath(int slot) {
 }
 
 void setOpenLine(bool open) { openLine.store(open); }
+
+void setInterruptNote(const char* text) { note.store(text); }
 
 SignalsHeld::SignalsHeld() {
     const sigset_t set = endingSignals();

@@ -48,6 +48,11 @@ constexpr int kChunkFrames = 8192;
 // whose meters do not fit (at high sample rates) are measured from their
 // written files afterwards, as many at a time as fit.
 constexpr size_t kLoudnessBytes = size_t{48} << 20;
+// What a render stopped by Ctrl-C (or SIGTERM, SIGHUP) says of its files:
+// before the commit, every file it made is removed; after it, they are all
+// in place.
+constexpr char kInterruptedBeforeCommit[] = "tarnvale-host: interrupted; nothing was written\n";
+constexpr char kInterruptedAfterCommit[] = "tarnvale-host: interrupted after the files were written\n";
 
 // The work on one output: each block quantized once, to what the file
 // holds, and that shared by the file and its meters. Without a loudness
@@ -392,6 +397,10 @@ bool measureLater(Session& s) {
     if (later.empty()) return true;
     const size_t fit = std::max<size_t>(1, kLoudnessBytes / LoudnessMeter::bytes(s.plan.sampleRate));
     const size_t threads = std::min({static_cast<size_t>(s.jobs), fit, later.size()});
+    // After the bar has reached 100 %, someone watching learns what the wait is.
+    if (isatty(STDERR_FILENO) != 0)
+        s.err << "measuring the loudness of " << counted(later.size(), "output", "outputs") << " from "
+              << (later.size() == 1 ? "its file" : "their files") << '\n' << std::flush;
     std::atomic<size_t> next{0};
     std::mutex mutex;
     std::string failure;
@@ -510,7 +519,10 @@ int commitRender(Session& s, std::string& reportText) {
         if (!writeTextFile(report, plan.reportPath, reportText, s.error)) return s.fail(kExitOutput);
         files.push_back(&report);
     }
+    // A signal during the commit is taken once the note says what it did.
+    SignalsHeld held;
     if (!commitFiles(files, plan.clean ? s.earlier : std::vector<std::string>{}, s.error)) return s.fail(kExitOutput);
+    setInterruptNote(kInterruptedAfterCommit);
     s.locks.keep();
     return 0;
 }
@@ -560,6 +572,7 @@ void printSummary(Session& s) {
 
 int render(RenderPlan& plan, std::ostream& out, std::ostream& err) {
     installInterruptHandlers();
+    setInterruptNote(kInterruptedBeforeCommit);
 #ifdef __GLIBC__
     // Large buffers (a loudness meter's window, 9 MB at 192 kHz) straight
     // from the system and back to it when freed. Left to itself, glibc

@@ -194,7 +194,7 @@ TEST_F(Cli, ProgressShowsOnATerminalOnly) {
         {"a write that fails midway", "trap '' XFSZ; ulimit -f 200; " + render + quote(dir + "/full") + " --tail 60",
          "tarnvale-host: cannot write", false},
         {"an interrupted render", render + quote(dir + "/stopped") + " --tail 3600 & sleep 1; kill -INT $!; wait $!; echo after",
-         "after", false},
+         "tarnvale-host: interrupted; nothing was written\r\nafter", false},
     };
     for (const auto& c : cases) {
         // script(1) gives the render a terminal; its log holds what appeared there.

@@ -9,6 +9,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -71,12 +73,13 @@ protected:
 
     // Starts a render that runs for a long time (an hour of tail, small
     // blocks) and returns once its temporary files exist.
-    pid_t startLongRender(const std::string& out) {
+    // Its standard error goes to `errors` when given.
+    pid_t startLongRender(const std::string& out, const std::string& errors = "") {
         const pid_t child = fork();
         if (child == 0) {
             const int null = open("/dev/null", O_WRONLY);
             dup2(null, 1);
-            dup2(null, 2);
+            dup2(errors.empty() ? null : open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
             auto args = render(out, {"--tail", "3600", "--block", "16"});
             std::string launcher = TARNVALE_LAUNCHER;  // the emulator, in a build for another processor
             std::vector<char*> argv;
@@ -330,17 +333,24 @@ TEST_F(FileSafety, AFailedCleanRenderLeavesTheFolderAsItWas) {
 }
 
 // SIGINT, SIGTERM and SIGHUP: the temporary files go, the exit code is
-// 128 + the signal, and an earlier render stays as it was.
+// 128 + the signal, an earlier render stays as it was, and the render says
+// that nothing was written (after ending its progress line).
 TEST_F(FileSafety, SignalsLeaveTheFolderAsItWas) {
     const std::string d = dir + "/d";
     ASSERT_EQ(run(render(d)).code, 0);
     const Snapshot before = snapshot(d);
+    const std::string errors = dir + "/errors.txt";
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        const pid_t child = startLongRender(d);
+        const pid_t child = startLongRender(d, errors);
         ASSERT_TRUE(hasTemporaries(d)) << "the render did not start";
         kill(child, signal);
         EXPECT_EQ(waitFor(child), 128 + signal) << strsignal(signal);
         EXPECT_EQ(differences(snapshot(d), before), "") << strsignal(signal);
+        std::ifstream said(errors);
+        const std::string text((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
+        const std::string note = "tarnvale-host: interrupted; nothing was written\n";
+        EXPECT_TRUE(text.size() >= note.size() && text.compare(text.size() - note.size(), note.size(), note) == 0)
+            << strsignal(signal) << ": " << text;
     }
     // A new folder interrupted is taken away again.
     const pid_t child = startLongRender(dir + "/new/deeper");
