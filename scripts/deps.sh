@@ -9,16 +9,17 @@ TARNVALE_PACKAGES=(
 )
 
 # Debian's package lists, fetched again. A mirror that is being synced can
-# serve a list of the wrong size for a minute: try three times, then go on
-# with the lists there are (an install that needs a newer one says so).
+# serve a list of the wrong size for a while: try four times over a minute
+# and a half, then go on with the lists there are (an install that needs a
+# newer one says so).
 update_package_lists() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"
-  for attempt in 1 2 3; do
+  for attempt in 1 2 3 4; do
     $sudo apt-get update -qq && return 0
-    [ "$attempt" -lt 3 ] && { echo "apt-get update failed (attempt $attempt of 3); trying again in 20 s" >&2; sleep 20; }
+    [ "$attempt" -lt 4 ] && { echo "apt-get update failed (attempt $attempt of 4); trying again in 30 s" >&2; sleep 30; }
   done
-  echo "apt-get update failed three times; going on with the package lists there are" >&2
+  echo "apt-get update failed four times; going on with the package lists there are" >&2
 }
 
 ensure_packages() {
@@ -35,7 +36,10 @@ ensure_packages() {
 }
 
 # Packages of the i386 architecture (32-bit Wine), which Debian offers once
-# the architecture is added.
+# the architecture is added. Like ensure_arm64_packages, it fails (rather
+# than ending the script) when they cannot be installed, for instance when
+# the mirror served no list for the architecture: callers skip what needs
+# them with one line.
 ensure_i386_packages() {
   local sudo=""
   [ "$(id -u)" -ne 0 ] && sudo="sudo"

@@ -12,7 +12,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh
 ensure_packages g++-mingw-w64-x86-64 g++-mingw-w64-i686
-ensure_arm64_packages
+arm64=yes
+if ! ensure_arm64_packages; then
+  arm64=no
+  echo "aarch64: skipped its package and archive: Debian's arm64 packages could not be installed (apt's message above)"
+fi
 version="$(sed -n 's/^project(Tarnvale VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)"
 [ -n "$version" ] || { echo "release.sh: no version in CMakeLists.txt" >&2; exit 1; }
 jobs="$(nproc)"
@@ -22,11 +26,13 @@ cmake -S . -B build-release -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OF
 cmake --build build-release -j"$jobs"
 (cd build-release && cpack -G DEB >/dev/null)
 
-echo "== Linux aarch64: the package and the archive"
-cmake -S . -B build-release-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
-  -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
-cmake --build build-release-aarch64 -j"$jobs"
-(cd build-release-aarch64 && cpack -G DEB >/dev/null)
+if [ "$arm64" = yes ]; then
+  echo "== Linux aarch64: the package and the archive"
+  cmake -S . -B build-release-aarch64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchains/aarch64-linux-gnu.cmake \
+    -DCMAKE_BUILD_TYPE=Release -DTARNVALE_BUILD_TESTS=OFF >/dev/null
+  cmake --build build-release-aarch64 -j"$jobs"
+  (cd build-release-aarch64 && cpack -G DEB >/dev/null)
+fi
 
 for arch in x86_64 i686; do
   echo "== Windows $arch: Tarnvale.dll"
@@ -48,11 +54,13 @@ cp README.md LICENSE "$staging/$linux/"
 
 # 64-bit ARM: the same two files from the cross build (stripped with the
 # cross toolchain's strip).
-cp "build-release-aarch64/tarnvale_${version}_arm64.deb" dist/
-linux="tarnvale-${version}-linux-aarch64"
-cmake --install build-release-aarch64 --prefix "$staging/$linux" --strip >/dev/null
-cp README.md LICENSE "$staging/$linux/"
-(cd "$staging" && tar --owner=0 --group=0 -czf "$OLDPWD/dist/$linux.tar.gz" "$linux")
+if [ "$arm64" = yes ]; then
+  cp "build-release-aarch64/tarnvale_${version}_arm64.deb" dist/
+  linux="tarnvale-${version}-linux-aarch64"
+  cmake --install build-release-aarch64 --prefix "$staging/$linux" --strip >/dev/null
+  cp README.md LICENSE "$staging/$linux/"
+  (cd "$staging" && tar --owner=0 --group=0 -czf "$OLDPWD/dist/$linux.tar.gz" "$linux")
+fi
 
 for pair in x64:x86_64 x86:i686; do
   name="${pair%%:*}" arch="${pair##*:}"
