@@ -48,16 +48,20 @@ inline std::string programCommand(const std::string& path) {
 }
 
 #ifdef FAIL_RENAME_PATH
-// The environment words that make the n-th rename of a tool run fail (the
-// preloaded rename of the tests' own), for commits that fail on purpose.
-inline std::string failingRename(int n) {
+// The environment words that preload the tests' own rename into a tool run
+// and set `variable` to n, keeping the sanitizers' own settings.
+inline std::string preloadedRename(const char* variable, int n) {
     const char* asan = std::getenv("ASAN_OPTIONS");
     // Under an emulator only the emulated tool takes the preload: the
     // machine's own programs on the way (env, sh) cannot load it.
     const std::string preload = std::string(TARNVALE_LAUNCHER).empty() ? "LD_PRELOAD=" : "QEMU_SET_ENV=LD_PRELOAD=";
-    return preload + quote(FAIL_RENAME_PATH) + " TARNVALE_FAIL_RENAME=" + std::to_string(n) +
+    return preload + quote(FAIL_RENAME_PATH) + " " + variable + "=" + std::to_string(n) +
            " ASAN_OPTIONS=" + quote(std::string(asan != nullptr ? asan : "") + ":verify_asan_link_order=0");
 }
+// The n-th rename fails, for commits that fail on purpose.
+inline std::string failingRename(int n) { return preloadedRename("TARNVALE_FAIL_RENAME", n); }
+// SIGINT arrives at the n-th rename, in the middle of a commit.
+inline std::string interruptedRename(int n) { return preloadedRename("TARNVALE_INTERRUPT_RENAME", n); }
 #endif
 
 class Cli : public ::testing::Test {

@@ -359,6 +359,23 @@ TEST_F(FileSafety, SignalsLeaveTheFolderAsItWas) {
     EXPECT_FALSE(fs::exists(dir + "/new"));
 }
 
+// Ctrl-C in the middle of the commit (at its first, a middle and its last
+// rename) is taken once the commit is done: every file is in place, as an
+// uninterrupted render writes it, and the render says so.
+TEST_F(FileSafety, ASignalDuringTheCommitIsTakenAfterIt) {
+    const std::string whole = dir + "/whole";
+    ASSERT_EQ(run(render(whole)).code, 0);
+    const Snapshot expected = snapshot(whole);
+    ASSERT_EQ(expected.size(), 5u);  // main, send1, send2, ch01, ch03
+    for (int at : {1, 3, 5}) {
+        const std::string d = dir + "/d" + std::to_string(at);
+        const Outcome r = run(render(d), interruptedRename(at));
+        EXPECT_EQ(r.code, 128 + SIGINT) << "rename " << at << ": " << r.err;
+        EXPECT_EQ(r.err, "tarnvale-host: interrupted after the files were written\n") << "rename " << at;
+        EXPECT_EQ(differences(snapshot(d), expected), "") << "rename " << at;
+    }
+}
+
 // A second render into a folder being rendered into refuses at once.
 TEST_F(FileSafety, ASecondRenderIntoTheSameFolderRefuses) {
     const std::string d = dir + "/d";
