@@ -1,8 +1,9 @@
 // Signals that end a render early (SIGINT, SIGTERM, SIGHUP): the handler
 // removes every temporary file the render has made, and the folders it
 // made for them, ends an unfinished line on standard error, writes the
-// note set for it, then exits with 128 + the signal number. The commit runs with these signals held,
-// so a signal never lands between two renames.
+// note set for it, then exits with 128 + the signal number. The commit
+// runs with these signals held, so a signal never lands between two
+// renames.
 #pragma once
 
 #include <signal.h>
