@@ -10,7 +10,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <random>
@@ -346,8 +345,7 @@ TEST_F(FileSafety, SignalsLeaveTheFolderAsItWas) {
         kill(child, signal);
         EXPECT_EQ(waitFor(child), 128 + signal) << strsignal(signal);
         EXPECT_EQ(differences(snapshot(d), before), "") << strsignal(signal);
-        std::ifstream said(errors);
-        const std::string text((std::istreambuf_iterator<char>(said)), std::istreambuf_iterator<char>());
+        const std::string text = slurp(errors);
         const std::string note = "tarnvale-host: interrupted; nothing was written\n";
         EXPECT_TRUE(text.size() >= note.size() && text.compare(text.size() - note.size(), note.size(), note) == 0)
             << strsignal(signal) << ": " << text;
